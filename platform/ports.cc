@@ -1,0 +1,6 @@
+#include "platform/ports.h"
+
+NetPorts& net_ports() {
+  static NetPorts ports;
+  return ports;
+}

@@ -1,0 +1,120 @@
+#include "platform/shell.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <mutex>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <map>
+
+extern char** environ;
+
+namespace {
+
+std::string g_sandbox;
+std::mutex g_mutex;                // guards the log and the popen table
+std::map<FILE*, pid_t> g_children;  // popen'ed children by stream
+
+void log_command(const char* cmd) {
+  std::string path = g_sandbox + "/commands.log";
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  if (fd < 0) return;
+  std::string line = std::string(cmd) + "\n";
+  ssize_t w = write(fd, line.data(), line.size());
+  (void)w;
+  close(fd);
+}
+
+// Spawns /bin/sh -c cmd; when out_fd is given the child's stdout goes to it.
+pid_t spawn_shell(const char* cmd, int out_fd, int close_fd) {
+  posix_spawn_file_actions_t fa;
+  posix_spawn_file_actions_init(&fa);
+  if (out_fd >= 0) {
+    posix_spawn_file_actions_adddup2(&fa, out_fd, STDOUT_FILENO);
+    posix_spawn_file_actions_addclose(&fa, out_fd);
+  }
+  if (close_fd >= 0) posix_spawn_file_actions_addclose(&fa, close_fd);
+  const char* argv[] = {"sh", "-c", cmd, nullptr};
+  std::string path_env;
+  char** envp = environ;
+  char* sandbox_env[3];
+  if (!g_sandbox.empty()) {
+    path_env = "PATH=" + g_sandbox + "/bin";
+    sandbox_env[0] = path_env.data();
+    sandbox_env[1] = const_cast<char*>("LC_ALL=C");
+    sandbox_env[2] = nullptr;
+    envp = sandbox_env;
+  }
+  pid_t pid = -1;
+  int rc = posix_spawn(&pid, "/bin/sh", &fa, nullptr, const_cast<char* const*>(argv), envp);
+  posix_spawn_file_actions_destroy(&fa);
+  return rc == 0 ? pid : -1;
+}
+
+int wait_child(pid_t pid) {
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) return -1;
+  }
+  return status;
+}
+
+}  // namespace
+
+void shell_set_sandbox(const char* dir) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  g_sandbox = dir ? dir : "";
+}
+const std::string& shell_sandbox() { return g_sandbox; }
+
+int shell_run(const char* cmd) {
+  {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    if (!g_sandbox.empty()) log_command(cmd);
+  }
+  pid_t pid = spawn_shell(cmd, -1, -1);
+  if (pid < 0) return -1;
+  return wait_child(pid);
+}
+
+int shell_exit_code(int wait_status) {
+  if (wait_status < 0 || !WIFEXITED(wait_status)) return -1;
+  return WEXITSTATUS(wait_status);
+}
+
+FILE* shell_popen(const char* cmd) {
+  int fds[2];
+  if (pipe2(fds, O_CLOEXEC) != 0) return nullptr;
+  std::lock_guard<std::mutex> lock(g_mutex);
+  if (!g_sandbox.empty()) log_command(cmd);
+  pid_t pid = spawn_shell(cmd, fds[1], fds[0]);
+  close(fds[1]);
+  if (pid < 0) {
+    close(fds[0]);
+    return nullptr;
+  }
+  FILE* f = fdopen(fds[0], "r");
+  if (!f) {
+    close(fds[0]);
+    wait_child(pid);
+    return nullptr;
+  }
+  g_children[f] = pid;
+  return f;
+}
+
+int shell_pclose(FILE* f) {
+  pid_t pid = -1;
+  {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    auto it = g_children.find(f);
+    if (it != g_children.end()) {
+      pid = it->second;
+      g_children.erase(it);
+    }
+  }
+  fclose(f);
+  return pid < 0 ? -1 : wait_child(pid);
+}
