@@ -1,13 +1,15 @@
 // Stand-ins until the camera link lands.
 #include "link/data_source.h"
-#include "link/link_packet.h"
+#include "link/can_transport.h"
 #include "link/link_state.h"
 
-uint8_t link_crc8(const uint8_t*, size_t) { return 0; }
-uint16_t link_crc16(const uint8_t*, size_t) { return 0; }
-int link_send(uint8_t*, size_t) { return 0; }
-int link_send_unsequenced(uint8_t*, size_t) { return 0; }
-void link_set_writer(LinkWriter) {}
+void can_set_spec(const char*) {}
+void can_open() {}
+void can_close() {}
+void can_start() {}
+void* can_reader(void*) { return nullptr; }
+int can_write_packet(const uint8_t*, size_t length) { return static_cast<int>(length); }
+void can_check_stall() {}
 LinkState& link_state() {
   static LinkState state;
   return state;
