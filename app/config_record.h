@@ -13,63 +13,63 @@
 #include <cstdint>
 
 struct ConfigRecord {
-  uint8_t disabled;               // 0
-  uint8_t camera_type;            // 1
-  uint8_t device_mode;            // 2
-  uint8_t cooperative_mode;       // 3
-  uint8_t hdmi_enabled;           // 4
-  uint8_t control_enabled;        // 5
-  uint8_t disable_video_stream;   // 6
-  uint8_t rc_input_enabled;       // 7
-  char rc_input_mode[6];          // 8
-  char rc2_input_mode[6];         // 14
-  char rc_input_map[512];         // 20
-  int32_t rc_input_speed_pan;     // 532
-  int32_t rc_input_speed_tilt;    // 536
-  int32_t rc_input_speed_dutch;   // 540
-  int32_t rc_input_inverse_pan;   // 544
-  int32_t rc_input_inverse_tilt;  // 548
-  int32_t rc_input_inverse_dutch; // 552
-  uint8_t rc_input_abs;           // 556
-  uint8_t rc_input_exp;           // 557
-  uint8_t i2c_input_enabled;      // 558
-  uint8_t pad0;                   // 559
-  int32_t i2c_input_speed_pan;    // 560
-  int32_t i2c_input_speed_tilt;   // 564
-  int32_t i2c_input_speed_dutch;  // 568
-  uint8_t osd_enabled;            // 572
-  uint8_t hud_enabled;            // 573
+  uint8_t disabled;                    // 0
+  uint8_t camera_type;                 // 1
+  uint8_t device_mode;                 // 2
+  uint8_t cooperative_mode;            // 3
+  uint8_t hdmi_enabled;                // 4
+  uint8_t control_enabled;             // 5
+  uint8_t disable_video_stream;        // 6
+  uint8_t rc_input_enabled;            // 7
+  char rc_input_mode[6];               // 8
+  char rc2_input_mode[6];              // 14
+  char rc_input_map[512];              // 20
+  int32_t rc_input_speed_pan;          // 532
+  int32_t rc_input_speed_tilt;         // 536
+  int32_t rc_input_speed_dutch;        // 540
+  int32_t rc_input_inverse_pan;        // 544
+  int32_t rc_input_inverse_tilt;       // 548
+  int32_t rc_input_inverse_dutch;      // 552
+  uint8_t rc_input_abs;                // 556
+  uint8_t rc_input_exp;                // 557
+  uint8_t i2c_input_enabled;           // 558
+  uint8_t pad0;                        // 559
+  int32_t i2c_input_speed_pan;         // 560
+  int32_t i2c_input_speed_tilt;        // 564
+  int32_t i2c_input_speed_dutch;       // 568
+  uint8_t osd_enabled;                 // 572
+  uint8_t hud_enabled;                 // 573
   uint8_t internal_camera_enabled;     // 574
   uint8_t internal_camera_fullscreen;  // 575
   uint8_t focus_assistant_enabled;     // 576
-  uint8_t osd_border_height;      // 577
-  uint8_t osd_border_width;       // 578
-  uint8_t osd_top_offset;         // 579
-  uint8_t osd_bottom_offset;      // 580
-  uint8_t video_hflip;            // 581
-  uint8_t video_vflip;            // 582
-  uint8_t video_fix;              // 583
-  uint8_t shield_enabled;         // 584
-  uint8_t pad1[3];                // 585
-  int32_t shield_open;            // 588
-  int32_t shield_close;           // 592
-  int32_t shield_timeout;         // 596, milliseconds (the file holds seconds)
-  uint8_t apstate;                // 600
-  char ap_iface[10];              // 601
-  char ap_ssid[256];              // 611
-  char ap_psk[256];               // 867
-  uint8_t reserved0;              // 1123
-  int32_t ap_mode;                // 1124
-  int32_t ap_channel;             // 1128
-  char ap_country[10];            // 1132
-  char wifi_iface[10];            // 1142
-  char wifi_ssid[256];            // 1152
-  char wifi_psk[256];             // 1408
-  uint8_t reserved1[150];         // 1664
-  char version[20];               // 1814
-  uint8_t reserved2[6];           // 1834
-  uint8_t camera_connected;       // 1840
-  uint8_t reserved3[3];           // 1841
+  uint8_t osd_border_height;           // 577
+  uint8_t osd_border_width;            // 578
+  uint8_t osd_top_offset;              // 579
+  uint8_t osd_bottom_offset;           // 580
+  uint8_t video_hflip;                 // 581
+  uint8_t video_vflip;                 // 582
+  uint8_t video_fix;                   // 583
+  uint8_t shield_enabled;              // 584
+  uint8_t pad1[3];                     // 585
+  int32_t shield_open;                 // 588
+  int32_t shield_close;                // 592
+  int32_t shield_timeout;              // 596, milliseconds (the file holds seconds)
+  uint8_t apstate;                     // 600
+  char ap_iface[10];                   // 601
+  char ap_ssid[256];                   // 611
+  char ap_psk[256];                    // 867
+  uint8_t reserved0;                   // 1123
+  int32_t ap_mode;                     // 1124
+  int32_t ap_channel;                  // 1128
+  char ap_country[10];                 // 1132
+  char wifi_iface[10];                 // 1142
+  char wifi_ssid[256];                 // 1152
+  char wifi_psk[256];                  // 1408
+  uint8_t reserved1[150];              // 1664
+  char version[20];                    // 1814
+  uint8_t reserved2[6];                // 1834
+  uint8_t camera_connected;            // 1840
+  uint8_t reserved3[3];                // 1841
 };
 
 static_assert(sizeof(ConfigRecord) == 1844);

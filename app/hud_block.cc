@@ -30,13 +30,23 @@ void hud_set_block(uint8_t* block) { g_hud = block; }
 
 uint8_t hud_get_u8(const uint8_t* hud, size_t off) { return load_byte(hud + off); }
 void hud_set_u8(uint8_t* hud, size_t off, uint8_t v) { store_byte(hud + off, v); }
-int8_t hud_get_i8(const uint8_t* hud, size_t off) { return static_cast<int8_t>(load_byte(hud + off)); }
-uint16_t hud_get_u16(const uint8_t* hud, size_t off) { return static_cast<uint16_t>(load_le(hud, off, 2)); }
+int8_t hud_get_i8(const uint8_t* hud, size_t off) {
+  return static_cast<int8_t>(load_byte(hud + off));
+}
+uint16_t hud_get_u16(const uint8_t* hud, size_t off) {
+  return static_cast<uint16_t>(load_le(hud, off, 2));
+}
 void hud_set_u16(uint8_t* hud, size_t off, uint16_t v) { store_le(hud, off, v, 2); }
-int16_t hud_get_i16(const uint8_t* hud, size_t off) { return static_cast<int16_t>(load_le(hud, off, 2)); }
-uint32_t hud_get_u32(const uint8_t* hud, size_t off) { return static_cast<uint32_t>(load_le(hud, off, 4)); }
+int16_t hud_get_i16(const uint8_t* hud, size_t off) {
+  return static_cast<int16_t>(load_le(hud, off, 2));
+}
+uint32_t hud_get_u32(const uint8_t* hud, size_t off) {
+  return static_cast<uint32_t>(load_le(hud, off, 4));
+}
 void hud_set_u32(uint8_t* hud, size_t off, uint32_t v) { store_le(hud, off, v, 4); }
-int32_t hud_get_i32(const uint8_t* hud, size_t off) { return static_cast<int32_t>(load_le(hud, off, 4)); }
+int32_t hud_get_i32(const uint8_t* hud, size_t off) {
+  return static_cast<int32_t>(load_le(hud, off, 4));
+}
 
 double hud_get_f64(const uint8_t* hud, size_t off) {
   uint64_t bits = load_le(hud, off, 8);
@@ -62,7 +72,8 @@ void hud_read(const uint8_t* hud, size_t off, void* dst, size_t n) {
 void hud_set_text(uint8_t* hud, size_t off, size_t width, const char* text) {
   if (width == 0) return;
   size_t i = 0;
-  for (; text && text[i] && i + 1 < width; i++) store_byte(hud + off + i, static_cast<uint8_t>(text[i]));
+  for (; text && text[i] && i + 1 < width; i++)
+    store_byte(hud + off + i, static_cast<uint8_t>(text[i]));
   store_byte(hud + off + i, 0);
 }
 void hud_get_text(const uint8_t* hud, size_t off, size_t width, char* dst, size_t dst_size) {

@@ -2,7 +2,27 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 
+struct ConfigRecord;
+
+// inih handler: stores one setting into the process-wide ConfigRecord.
+// Returns 1 when stored, 0 when rejected (a section, an unknown key).
 int config_key_handler(void* user, const char* section, const char* name, const char* value);
+
+// Fills the channel table (HudBlock bytes 954-985) from a map text.
 void rc_map_parse(const char* map);
+
+// Rewrites /boot/pelquarinthos-wired.conf from the record (atomically: a
+// temporary file renamed over the master), refreshes the /run copy and
+// publishes the record to /config_mem.
 void config_save();
+
+// Reads a configuration file into the process-wide record with inih's rules.
+// Returns -1 when the file cannot be opened, else 0 or the first bad line.
+int config_read_file(const char* path);
+// The same for a text in memory (tests, fuzzing).
+int config_read_text(const char* text, size_t length);
+
+// The exact text config_save writes for a record (CR LF line ends).
+std::string config_file_text(const ConfigRecord* rec);

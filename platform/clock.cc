@@ -9,7 +9,8 @@ namespace {
 uint32_t real_time_ms() {
   timespec ts{};
   clock_gettime(CLOCK_REALTIME, &ts);
-  uint64_t ms = static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>((ts.tv_nsec + 500000) / 1000000);
+  uint64_t ms = static_cast<uint64_t>(ts.tv_sec) * 1000u +
+                static_cast<uint64_t>((ts.tv_nsec + 500000) / 1000000);
   return static_cast<uint32_t>(ms);
 }
 

@@ -14,7 +14,7 @@ extern char** environ;
 namespace {
 
 std::string g_sandbox;
-std::mutex g_mutex;                // guards the log and the popen table
+std::mutex g_mutex;                 // guards the log and the popen table
 std::map<FILE*, pid_t> g_children;  // popen'ed children by stream
 
 void log_command(const char* cmd) {

@@ -21,3 +21,7 @@ void pwmWrite(int pin, int value);
 
 // Recording backend (--gpio-log FILE); nullptr or "" selects the hardware.
 void gpio_set_log(const char* path);
+
+// pwmchip0 channel used for pins without hardware PWM (the shield servo on
+// wiringPi 25 = BCM 26): 0 unless --pwm-channel says otherwise.
+void gpio_set_pwm_fallback(int channel);

@@ -1,0 +1,200 @@
+#include "app/sim.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "app/options.h"
+
+namespace {
+
+// The sim directory; camsim's bus ports, kept for sim_start.
+std::string g_dir;
+int g_can_local = 0;
+int g_can_peer = 0;
+
+bool make_dirs(const std::string& path) {
+  for (size_t i = 1; i <= path.size(); i++) {
+    if (i == path.size() || path[i] == '/') {
+      std::string part = path.substr(0, i);
+      if (mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) return false;
+    }
+  }
+  return true;
+}
+
+bool write_file(const std::string& path, const std::string& text, mode_t mode = 0644) {
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+  if (fd < 0) return false;
+  bool ok = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+  close(fd);
+  chmod(path.c_str(), mode);
+  return ok;
+}
+
+std::string find_tool(const char* name) {
+  for (const char* dir : {"/usr/bin/", "/bin/", "/usr/local/bin/"}) {
+    std::string p = std::string(dir) + name;
+    if (access(p.c_str(), X_OK) == 0) return p;
+  }
+  return "";
+}
+
+std::string exe_dir() {
+  char buf[4096];
+  ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
+  if (n <= 0) return ".";
+  buf[n] = 0;
+  std::string p = buf;
+  return p.substr(0, p.rfind('/'));
+}
+
+bool lay_out_root(const std::string& root) {
+  bool ok = make_dirs(root + "/boot") && make_dirs(root + "/run") &&
+            make_dirs(root + "/sys/class/net/usb0") &&
+            make_dirs(root + "/sys/devices/system/cpu/cpu0/cpufreq");
+  // A locally administered address, as the Pi's USB gadget interface has.
+  ok = ok && write_file(root + "/sys/class/net/usb0/address", "02:50:51:57:00:01\n");
+  ok = ok && write_file(root + "/boot/pelquarinthos-wired.conf",
+                        "# Pelquarinthos-wired config file\r\n\r\ncontrol_enabled=1\r\n\r\n");
+  return ok;
+}
+
+bool lay_out_sandbox(const std::string& sandbox) {
+  std::string bin = sandbox + "/bin";
+  if (!make_dirs(bin)) return false;
+  for (const char* tool :
+       {"mount", "umount", "sync", "rm", "pidof", "killall", "reboot", "shutdown", "ifconfig",
+        "tvservice", "iwlist", "sudo", "echo", "sleep"}) {
+    if (!write_file(bin + "/" + tool, "#!/bin/sh\nexit 0\n", 0755)) return false;
+  }
+  // The /run copy of the configuration is made with a real cat and sed.
+  for (const char* tool : {"cat", "sed", "touch"}) {
+    std::string real = find_tool(tool);
+    std::string link = bin + "/" + tool;
+    unlink(link.c_str());
+    if (!real.empty() && symlink(real.c_str(), link.c_str()) != 0) return false;
+  }
+  return true;
+}
+
+bool lay_out_work(const std::string& work) {
+  bool ok = make_dirs(work + "/scripts");
+  ok = ok && write_file(work + "/pelquarinthos.conf",
+                        "# Pelquarinthos-wired config file\n\ncontrol_enabled=1\n\n");
+  for (const char* script : {"hdmi-change.sh", "hdmi-mode.sh"})
+    ok = ok && write_file(work + "/scripts/" + script, "#!/bin/sh\nexit 0\n", 0755);
+  return ok;
+}
+
+}  // namespace
+
+int sim_free_udp_port() {
+  int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return 0;
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  int port = 0;
+  if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+      getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0)
+    port = ntohs(a.sin_port);
+  close(fd);
+  return port;
+}
+
+bool sim_prepare(AppOptions* opt) {
+  std::string dir = opt->sim_dir;
+  if (dir.empty()) {
+    const char* tmp = getenv("TMPDIR");
+    std::string templ = std::string(tmp && *tmp ? tmp : "/tmp") + "/pqw-sim.XXXXXX";
+    if (!mkdtemp(templ.data())) {
+      fprintf(stderr, "sim: cannot create a directory under %s\n", tmp && *tmp ? tmp : "/tmp");
+      return false;
+    }
+    dir = templ;
+  } else if (!make_dirs(dir)) {
+    fprintf(stderr, "sim: cannot create %s\n", dir.c_str());
+    return false;
+  }
+  if (dir[0] != '/') {
+    char cwd[4096];
+    if (getcwd(cwd, sizeof cwd)) dir = std::string(cwd) + "/" + dir;
+  }
+  g_dir = dir;
+  if (opt->root.empty()) opt->root = dir + "/root";
+  if (opt->shell_sandbox.empty()) opt->shell_sandbox = dir + "/sandbox";
+  if (opt->gpio_log.empty()) opt->gpio_log = dir + "/gpio.log";
+  if (!opt->shm_prefix_set) {
+    opt->shm_prefix = "pqwsim" + std::to_string(getpid()) + "_";
+    opt->shm_prefix_set = true;
+  }
+  std::string work = dir + "/work";
+  if (!lay_out_root(opt->root) || !lay_out_sandbox(opt->shell_sandbox) || !lay_out_work(work)) {
+    fprintf(stderr, "sim: cannot lay out %s\n", dir.c_str());
+    return false;
+  }
+  if (chdir(work.c_str()) != 0) {
+    fprintf(stderr, "sim: cannot enter %s\n", work.c_str());
+    return false;
+  }
+  if (opt->can.empty()) {
+    g_can_local = sim_free_udp_port();
+    g_can_peer = sim_free_udp_port();
+    while (g_can_peer == g_can_local) g_can_peer = sim_free_udp_port();
+    opt->can = "udp:" + std::to_string(g_can_local) + ":127.0.0.1:" + std::to_string(g_can_peer);
+  }
+  if (opt->i2c.empty()) opt->i2c = "udp:" + std::to_string(sim_free_udp_port());
+  return true;
+}
+
+void sim_start(const AppOptions& opt) {
+  fprintf(stderr, "sim: directory %s\n", g_dir.c_str());
+  fprintf(stderr, "sim: root %s\n", opt.root.c_str());
+  fprintf(stderr, "sim: shell sandbox %s (commands in commands.log)\n", opt.shell_sandbox.c_str());
+  fprintf(stderr, "sim: gpio log %s\n", opt.gpio_log.c_str());
+  fprintf(stderr, "sim: working directory %s/work\n", g_dir.c_str());
+  fprintf(stderr, "sim: shared memory /%shud_mem /%sconfig_mem\n", opt.shm_prefix.c_str(),
+          opt.shm_prefix.c_str());
+  fprintf(stderr, "sim: can %s, i2c %s\n", opt.can.c_str(), opt.i2c.c_str());
+  std::string camsim = exe_dir() + "/pqw-camsim";
+  if (g_can_local == 0 || access(camsim.c_str(), X_OK) != 0) {
+    fprintf(stderr, "sim: no camera simulator\n");
+    return;
+  }
+  std::string bus =
+      "udp:" + std::to_string(g_can_peer) + ":127.0.0.1:" + std::to_string(g_can_local);
+  std::string log = g_dir + "/camsim.log";
+  std::string out = g_dir + "/camsim.out";
+  pid_t parent = getpid();
+  pid_t pid = fork();
+  if (pid == 0) {
+    // The simulator ends with the daemon, however the daemon ends.
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (getppid() != parent) _exit(0);
+    int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd >= 0) {
+      dup2(fd, STDOUT_FILENO);
+      dup2(fd, STDERR_FILENO);
+      close(fd);
+    }
+    execl(camsim.c_str(), "pqw-camsim", "--bus", bus.c_str(), "--log", log.c_str(),
+          static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  if (pid < 0) {
+    fprintf(stderr, "sim: cannot start %s\n", camsim.c_str());
+    return;
+  }
+  fprintf(stderr, "sim: camera simulator pid %d, bus %s, log %s\n", static_cast<int>(pid),
+          bus.c_str(), log.c_str());
+}

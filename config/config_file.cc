@@ -1,0 +1,583 @@
+// The configuration file: the 48 settings, read with inih's rules and
+// written back as the CR LF text users edit on any computer.
+#include "config/config_file.h"
+
+#include <ini.h>
+
+#include <cctype>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <mutex>
+#include <unistd.h>
+#include <utility>
+
+#include "app/config_record.h"
+#include "app/hud_block.h"
+#include "platform/paths.h"
+#include "platform/shell.h"
+
+namespace {
+
+enum class ConfigKind { flag, byte, integer, text, quoted, map, seconds };
+
+// A text field of the record: where it is in a given record and its size.
+struct TextField {
+  char* (*at)(ConfigRecord*);
+  size_t size;
+};
+
+template <auto M>
+char* text_at(ConfigRecord* rec) {
+  return rec->*M;
+}
+template <auto M>
+constexpr TextField text_field() {
+  return {&text_at<M>, sizeof(std::declval<ConfigRecord&>().*M)};
+}
+
+// One setting: its key, how it is parsed and written, the record field it
+// sets (u8 for flag/byte, i32 for integer/seconds, text for the texts) and
+// the comment lines that precede it in the file.
+struct ConfigKey {
+  const char* name;
+  ConfigKind kind;
+  uint8_t ConfigRecord::*u8 = nullptr;
+  int32_t ConfigRecord::*i32 = nullptr;
+  TextField text = {nullptr, 0};
+  const char* comments[4] = {};
+};
+
+using K = ConfigKind;
+using R = ConfigRecord;
+
+// In the order of the file.
+const ConfigKey kKeys[] = {
+    {.name = "disabled",
+     .kind = K::byte,
+     .u8 = &R::disabled,
+     .comments = {"# Skip app run or not", "# 0 - run app", "# 1 - don't run app"}},
+    {.name = "camera_type",
+     .kind = K::byte,
+     .u8 = &R::camera_type,
+     .comments = {"# Camera type", "# 0 - X3", "# 1 - X5, X5R", "# 2 - auto detect"}},
+    {.name = "device_mode",
+     .kind = K::byte,
+     .u8 = &R::device_mode,
+     .comments = {"# Camera work mode", "# 0 - work as Osmo (for Osmo and Inspire cameras)",
+                  "# 1 - work as Inspire (only for Inspire cameras)"}},
+    {.name = "cooperative_mode",
+     .kind = K::byte,
+     .u8 = &R::cooperative_mode,
+     .comments = {"# Camera and flight controller cooperative mode",
+                  "# 0 - no flight controller present", "# 1 - flight controller present"}},
+    {.name = "control_enabled",
+     .kind = K::flag,
+     .u8 = &R::control_enabled,
+     .comments = {"# Camera control enable", "# 0 - control disabled", "# 1 - control enabled"}},
+    {.name = "disable_video_stream",
+     .kind = K::flag,
+     .u8 = &R::disable_video_stream,
+     .comments = {"# Disable video stream to Orvendalusk", "# 1 - video stream disabled",
+                  "# 0 - video stream enabled (default)"}},
+    {.name = "video_hflip",
+     .kind = K::flag,
+     .u8 = &R::video_hflip,
+     .comments = {"# Video horizontal flip", "# 1 - flipped", "# 0 - normal"}},
+    {.name = "video_vflip",
+     .kind = K::flag,
+     .u8 = &R::video_vflip,
+     .comments = {"# Video vertical flip", "# 1 - flipped", "# 0 - normal"}},
+    {.name = "video_fix",
+     .kind = K::flag,
+     .u8 = &R::video_fix,
+     .comments = {"# Video fix (try it if no video displayed)", "# 1 - fix", "# 0 - don't fix"}},
+    {.name = "hdmi_enabled",
+     .kind = K::flag,
+     .u8 = &R::hdmi_enabled,
+     .comments = {"# Video out selection", "# 1 - use HDMI", "# 0 - use TV-out"}},
+    {.name = "rc_input_enabled",
+     .kind = K::flag,
+     .u8 = &R::rc_input_enabled,
+     .comments = {"# Use RC control", "# 1 - enabled", "# 0 - disabled"}},
+    {.name = "rc_input_mode",
+     .kind = K::text,
+     .text = text_field<&R::rc_input_mode>(),
+     .comments = {"# RC1 mode", "# pwm - PWM mode", "# ppm - PPM mode"}},
+    {.name = "rc2_input_mode",
+     .kind = K::text,
+     .text = text_field<&R::rc2_input_mode>(),
+     .comments = {"# RC2 mode", "# sbus - Sbus mode", "# ppm - PPM mode"}},
+    {.name = "rc_input_map",
+     .kind = K::map,
+     .text = text_field<&R::rc_input_map>(),
+     .comments = {"# RC channels mapping", "# pan,tilt,zoom... etc"}},
+    {.name = "rc_input_speed_pan",
+     .kind = K::integer,
+     .i32 = &R::rc_input_speed_pan,
+     .comments = {"# RC pan speed (%)", "# 0 - 100"}},
+    {.name = "rc_input_speed_tilt",
+     .kind = K::integer,
+     .i32 = &R::rc_input_speed_tilt,
+     .comments = {"# RC tilt speed (%)", "# 0 - 100"}},
+    {.name = "rc_input_speed_dutch",
+     .kind = K::integer,
+     .i32 = &R::rc_input_speed_dutch,
+     .comments = {"# RC dutch speed (%)", "# 0 - 100"}},
+    {.name = "rc_input_inverse_pan",
+     .kind = K::integer,
+     .i32 = &R::rc_input_inverse_pan,
+     .comments = {"# RC pan inverse", "# 0 - no", "# 1 - inverse"}},
+    {.name = "rc_input_inverse_tilt",
+     .kind = K::integer,
+     .i32 = &R::rc_input_inverse_tilt,
+     .comments = {"# RC tilt inverse", "# 0 - no", "# 1 - inverse"}},
+    {.name = "rc_input_inverse_dutch",
+     .kind = K::integer,
+     .i32 = &R::rc_input_inverse_dutch,
+     .comments = {"# RC dutch inverse", "# 0 - no", "# 1 - inverse"}},
+    {.name = "rc_input_exp",
+     .kind = K::flag,
+     .u8 = &R::rc_input_exp,
+     .comments = {"# RC exponential pan/tilt"}},
+    {.name = "rc_input_abs",
+     .kind = K::flag,
+     .u8 = &R::rc_input_abs,
+     .comments = {"# RC pan/tilt/dutch absolute"}},
+    {.name = "i2c_input_enabled",
+     .kind = K::flag,
+     .u8 = &R::i2c_input_enabled,
+     .comments = {"# Use I2C control", "# 1 - enabled", "# 0 - disabled"}},
+    {.name = "i2c_input_speed_pan",
+     .kind = K::integer,
+     .i32 = &R::i2c_input_speed_pan,
+     .comments = {"# I2C pan speed (%)", "# 0 - 100"}},
+    {.name = "i2c_input_speed_tilt",
+     .kind = K::integer,
+     .i32 = &R::i2c_input_speed_tilt,
+     .comments = {"# I2C tilt speed (%)", "# 0 - 100"}},
+    {.name = "i2c_input_speed_dutch",
+     .kind = K::integer,
+     .i32 = &R::i2c_input_speed_dutch,
+     .comments = {"# I2C dutch speed (%)", "# 0 - 100"}},
+    {.name = "ap_iface",
+     .kind = K::text,
+     .text = text_field<&R::ap_iface>(),
+     .comments = {"# Interface for Wi-Fi access point", "# disabled if empty"}},
+    {.name = "ap_ssid",
+     .kind = K::quoted,
+     .text = text_field<&R::ap_ssid>(),
+     .comments = {"# SSID for Wi-Fi access point"}},
+    {.name = "ap_psk",
+     .kind = K::quoted,
+     .text = text_field<&R::ap_psk>(),
+     .comments = {"# Password for Wi-Fi access point"}},
+    {.name = "ap_mode",
+     .kind = K::integer,
+     .i32 = &R::ap_mode,
+     .comments = {"# Wi-Fi Access Point mode", "# 2 - 2.4GHz, 5 - 5GHz"}},
+    {.name = "ap_country",
+     .kind = K::text,
+     .text = text_field<&R::ap_country>(),
+     .comments = {"# Wi-Fi Access Point country code", "# 00, CN, US"}},
+    {.name = "ap_channel",
+     .kind = K::integer,
+     .i32 = &R::ap_channel,
+     .comments = {"# Wi-Fi Access Point channel", "# 1 - 13 for 2.4Ghz and 36 - 42 for 5Ghz"}},
+    {.name = "wifi_iface",
+     .kind = K::text,
+     .text = text_field<&R::wifi_iface>(),
+     .comments = {"# Interface for Wi-Fi network connection", "# disabled if empty"}},
+    {.name = "wifi_ssid",
+     .kind = K::quoted,
+     .text = text_field<&R::wifi_ssid>(),
+     .comments = {"# SSID for network connection "}},
+    {.name = "wifi_psk",
+     .kind = K::quoted,
+     .text = text_field<&R::wifi_psk>(),
+     .comments = {"# Password for network connection "}},
+    {.name = "osd_enabled",
+     .kind = K::flag,
+     .u8 = &R::osd_enabled,
+     .comments = {"# OSD enable ", "# 1 - enabled", "# 0 - disabled"}},
+    {.name = "osd_border_width",
+     .kind = K::byte,
+     .u8 = &R::osd_border_width,
+     .comments = {"# OSD borders width (pixels)", "# 0 - disabled"}},
+    {.name = "osd_border_height",
+     .kind = K::byte,
+     .u8 = &R::osd_border_height,
+     .comments = {"# OSD borders height (pixels)", "# 0 - disabled"}},
+    {.name = "osd_top_offset",
+     .kind = K::byte,
+     .u8 = &R::osd_top_offset,
+     .comments = {"# OSD top text offset (pixels)"}},
+    {.name = "osd_bottom_offset",
+     .kind = K::byte,
+     .u8 = &R::osd_bottom_offset,
+     .comments = {"# OSD bottom text offset (pixels)"}},
+    {.name = "hud_enabled",
+     .kind = K::flag,
+     .u8 = &R::hud_enabled,
+     .comments = {"# HUD enable ", "# 1 - enabled", "# 0 - disabled"}},
+    {.name = "internal_camera_enabled",
+     .kind = K::flag,
+     .u8 = &R::internal_camera_enabled,
+     .comments = {"# Internal camera enable ", "# 1 - enabled", "# 0 - disabled"}},
+    {.name = "internal_camera_fullscreen",
+     .kind = K::flag,
+     .u8 = &R::internal_camera_fullscreen,
+     .comments = {"# Internal camera fullscreen ", "# 1 - fullscreen", "# 0 - windowed"}},
+    {.name = "focus_assistant_enabled",
+     .kind = K::flag,
+     .u8 = &R::focus_assistant_enabled,
+     .comments = {"# Focus assistant enable ", "# 1 - enabled", "# 0 - disabled"}},
+    {.name = "shield_enabled",
+     .kind = K::flag,
+     .u8 = &R::shield_enabled,
+     .comments = {"# Shield enable ", "# 1 - enabled", "# 0 - disabled"}},
+    {.name = "shield_timeout",
+     .kind = K::seconds,
+     .i32 = &R::shield_timeout,
+     .comments = {"# Shield auto close timeout (in seconds)"}},
+    {.name = "shield_open",
+     .kind = K::integer,
+     .i32 = &R::shield_open,
+     .comments = {"# Shield open position (in microseconds, default 1950)"}},
+    {.name = "shield_close",
+     .kind = K::integer,
+     .i32 = &R::shield_close,
+     .comments = {"# Shield closed position (in microseconds, default 1000)"}},
+};
+static_assert(sizeof(kKeys) / sizeof(kKeys[0]) == 48);
+
+// RC function names by code; the channel table holds the code, 255 for none.
+const char* const kRcFunctions[] = {
+    "pan",           "tilt",      "record",  "record-shot", "menu",       "ev",
+    "zoom",          "focus",     "dutch",   "focus-pan",   "focus-tilt", "digital-zoom",
+    "digital-zoom2", "iso",       "shutter", "aperture",    "videomode",  "custom-focus-assistant",
+    "center",        "intcamera", "osd",     "orient-lock"};
+constexpr int kRcChannels = 32;
+
+std::mutex g_save_mutex;  // one save at a time: they share the temporary file
+std::mutex g_map_mutex;   // one map parse at a time: the table is written whole
+
+const ConfigKey* key_find(const char* name) {
+  for (const ConfigKey& k : kKeys)
+    if (strcmp(k.name, name) == 0) return &k;
+  return nullptr;
+}
+
+// strtol as on the Pi, whose long is 32 bits: out-of-range numbers saturate
+// at the int32 limits rather than wrapping the low word of a 64-bit value.
+int32_t parse_number(const char* value) {
+  long n = strtol(value, nullptr, 10);
+  if (n > INT32_MAX) return INT32_MAX;
+  if (n < INT32_MIN) return INT32_MIN;
+  return static_cast<int32_t>(n);
+}
+
+void key_store(ConfigRecord* rec, const ConfigKey& k, const char* value) {
+  switch (k.kind) {
+    case K::flag:
+      cfg_set(rec->*k.u8, parse_number(value) != 0 ? 1 : 0);
+      break;
+    case K::byte:
+      cfg_set(rec->*k.u8, static_cast<uint8_t>(parse_number(value) & 0xff));
+      break;
+    case K::integer:
+      cfg_set(rec->*k.i32, parse_number(value));
+      break;
+    case K::seconds:
+      cfg_set(rec->*k.i32,
+              static_cast<int32_t>(static_cast<uint32_t>(parse_number(value)) * 1000u));
+      break;
+    case K::text:
+    case K::map:
+      cfg_text_set(k.text.at(rec), k.text.size, value);
+      break;
+    case K::quoted: {
+      // Cut to the field first, then drop every double quote wherever it is.
+      char tmp[256];
+      size_t size = k.text.size < sizeof tmp ? k.text.size : sizeof tmp;
+      cfg_text_set(tmp, size, value);
+      size_t out = 0;
+      for (size_t i = 0; tmp[i]; i++)
+        if (tmp[i] != '"') tmp[out++] = tmp[i];
+      tmp[out] = 0;
+      cfg_text_set(k.text.at(rec), k.text.size, tmp);
+      break;
+    }
+  }
+}
+
+// ---- inih's line rules, for the one line the reader hands over itself ----
+
+bool is_space(char c) { return isspace(static_cast<unsigned char>(c)) != 0; }
+
+// inih's find_chars_or_comment: the first of `chars`, or a ';' after a blank.
+size_t find_chars_or_comment(const std::string& s, size_t from, const char* chars) {
+  bool was_space = false;
+  size_t i = from;
+  while (i < s.size() && !(chars && strchr(chars, s[i])) && !(was_space && s[i] == ';')) {
+    was_space = is_space(s[i]);
+    i++;
+  }
+  return i;
+}
+
+std::string trimmed(const std::string& s, size_t from, size_t to) {
+  while (from < to && is_space(s[from])) from++;
+  while (to > from && is_space(s[to - 1])) to--;
+  return s.substr(from, to - from);
+}
+
+// inih reads lines of at most 199 characters and takes each longer piece as a
+// line of its own. A saved rc_input_map may be up to 511 characters, so that
+// one line is taken whole here: the reader hands inih "rc_input_map=" and
+// keeps the value aside for the handler. Every other line goes to inih in
+// exactly the pieces fgets would give it.
+struct ReadCtx {
+  FILE* file = nullptr;
+  std::string chunk;  // current physical line, or a piece of a huge one
+  size_t pos = 0;     // next character of chunk to hand over
+  bool at_line_start = true;
+  int lines = 0;
+  bool map_pending = false;
+  std::string map_value;
+};
+
+bool load_chunk(ReadCtx* c, size_t cap, bool* whole_line) {
+  c->chunk.clear();
+  c->pos = 0;
+  bool started_at_line_start = c->at_line_start;
+  int ch;
+  while (c->chunk.size() < cap && (ch = getc(c->file)) != EOF) {
+    c->chunk.push_back(static_cast<char>(ch));
+    if (ch == '\n') break;
+  }
+  if (c->chunk.empty()) return false;
+  bool ended = c->chunk.back() == '\n' || c->chunk.size() < cap;
+  *whole_line = started_at_line_start && ended;
+  c->at_line_start = ended;
+  if (started_at_line_start) c->lines++;
+  return true;
+}
+
+// When the whole line is an over-long "rc_input_map" setting, its value by
+// inih's rules (trimmed, cut at an inline " ;" comment).
+bool long_map_value(const ReadCtx* c, size_t piece, std::string* value) {
+  const std::string& s = c->chunk;
+  if (s.size() <= piece || s.find('\0') != std::string::npos) return false;
+  size_t start = 0;
+  if (c->lines == 1 && s.compare(0, 3, "\xEF\xBB\xBF") == 0) start = 3;
+  if (start >= s.size() || is_space(s[start])) return false;  // maybe a continuation line
+  size_t end = s.size();
+  while (end > start && is_space(s[end - 1])) end--;
+  std::string line = s.substr(0, end);
+  size_t sep = find_chars_or_comment(line, start, "=:");
+  if (sep >= line.size() || (line[sep] != '=' && line[sep] != ':')) return false;
+  if (trimmed(line, start, sep) != "rc_input_map") return false;
+  size_t vend = find_chars_or_comment(line, sep + 1, nullptr);
+  *value = trimmed(line, sep + 1, vend);
+  return true;
+}
+
+char* read_piece(char* str, int num, void* stream) {
+  ReadCtx* c = static_cast<ReadCtx*>(stream);
+  if (num < 2) return nullptr;
+  size_t piece = static_cast<size_t>(num - 1);
+  if (c->pos >= c->chunk.size()) {
+    bool whole = false;
+    // A multiple of the piece size, so pieces of a huge line fall where
+    // fgets would put them.
+    if (!load_chunk(c, piece * 330, &whole)) return nullptr;
+    std::string value;
+    if (whole && long_map_value(c, piece, &value)) {
+      c->map_pending = true;
+      c->map_value = value;
+      c->pos = c->chunk.size();
+      snprintf(str, static_cast<size_t>(num), "rc_input_map=\n");
+      return str;
+    }
+  }
+  size_t n = 0;
+  while (n < piece && c->pos < c->chunk.size()) {
+    char ch = c->chunk[c->pos++];
+    str[n++] = ch;
+    if (ch == '\n') break;
+  }
+  str[n] = 0;
+  return str;
+}
+
+int read_handler(void* user, const char* section, const char* name, const char* value) {
+  ReadCtx* c = static_cast<ReadCtx*>(user);
+  if (c->map_pending && strcmp(name, "rc_input_map") == 0) {
+    c->map_pending = false;
+    return config_key_handler(nullptr, section, name, c->map_value.c_str());
+  }
+  return config_key_handler(nullptr, section, name, value);
+}
+
+int read_stream(FILE* f) {
+  ReadCtx ctx;
+  ctx.file = f;
+  return ini_parse_stream(read_piece, &ctx, read_handler, &ctx);
+}
+
+// ---- writer ----
+
+void append_text(std::string* out, const char* field, size_t size) {
+  char buf[512];
+  cfg_text_get(buf, sizeof buf, field, size);
+  for (size_t i = 0; buf[i]; i++)
+    if (static_cast<unsigned char>(buf[i]) >= 0x20) out->push_back(buf[i]);
+}
+
+bool write_all(int fd, const std::string& text) {
+  size_t done = 0;
+  while (done < text.size()) {
+    ssize_t n = write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+void fsync_dir(const std::string& file) {
+  std::string dir = file.substr(0, file.rfind('/') + 1);
+  int fd = open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  fsync(fd);
+  close(fd);
+}
+
+// The new text goes to a temporary file beside the master and is renamed
+// over it only once it is on the card: a power cut or kill in the middle of
+// a save leaves either the old file or the new one, never a truncated one.
+bool write_master(const std::string& master, const std::string& text) {
+  std::string tmp = master + ".tmp";
+  int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  bool ok = write_all(fd, text) && fsync(fd) == 0;
+  ok = (close(fd) == 0) && ok;
+  if (!ok || rename(tmp.c_str(), master.c_str()) != 0) {
+    unlink(tmp.c_str());
+    return false;
+  }
+  fsync_dir(master);
+  return true;
+}
+
+}  // namespace
+
+int config_key_handler(void*, const char* section, const char* name, const char* value) {
+  if (section && *section) return 0;
+  if (!name || !value) return 0;
+  const ConfigKey* k = key_find(name);
+  if (!k) return 0;
+  ConfigRecord* rec = config_record();
+  key_store(rec, *k, value);
+  if (k->kind == K::map) {
+    char map[sizeof rec->rc_input_map];
+    CFG_TEXT_GET(map, rec->rc_input_map);
+    rc_map_parse(map);
+  }
+  return 1;
+}
+
+void rc_map_parse(const char* map) {
+  uint8_t* hud = hud_block();
+  if (!hud || !map) return;
+  std::lock_guard<std::mutex> lock(g_map_mutex);
+  char copy[512];
+  snprintf(copy, sizeof copy, "%s", map);
+  uint8_t table[kRcChannels];
+  memset(table, 255, sizeof table);
+  const char* entry = copy;
+  for (int i = 0; i < kRcChannels; i++) {
+    const char* comma = strchr(entry, ',');
+    size_t len = comma ? static_cast<size_t>(comma - entry) : strlen(entry);
+    for (size_t code = 0; code < sizeof kRcFunctions / sizeof kRcFunctions[0]; code++) {
+      if (strlen(kRcFunctions[code]) == len && strncmp(kRcFunctions[code], entry, len) == 0) {
+        table[i] = static_cast<uint8_t>(code);
+        break;
+      }
+    }
+    if (!comma) break;
+    entry = comma + 1;
+  }
+  hud_write(hud, HUD_RC_MAP, table, sizeof table);
+}
+
+int config_read_file(const char* path) {
+  FILE* f = fopen(path, "r");
+  if (!f) return -1;
+  int rc = read_stream(f);
+  fclose(f);
+  return rc;
+}
+
+int config_read_text(const char* text, size_t length) {
+  if (length == 0) return 0;
+  FILE* f = fmemopen(const_cast<char*>(text), length, "r");
+  if (!f) return -1;
+  int rc = read_stream(f);
+  fclose(f);
+  return rc;
+}
+
+std::string config_file_text(const ConfigRecord* rec) {
+  ConfigRecord* r = const_cast<ConfigRecord*>(rec);
+  std::string out = "# Pelquarinthos-wired config file\r\n\r\n";
+  for (const ConfigKey& k : kKeys) {
+    for (const char* c : k.comments) {
+      if (!c) break;
+      out += c;
+      out += "\r\n";
+    }
+    out += k.name;
+    out += '=';
+    switch (k.kind) {
+      case K::flag:
+      case K::byte:
+        out += std::to_string(static_cast<unsigned>(cfg_get(r->*k.u8)));
+        break;
+      case K::integer:
+        out += std::to_string(cfg_get(r->*k.i32));
+        break;
+      case K::seconds:
+        out += std::to_string(cfg_get(r->*k.i32) / 1000);
+        break;
+      case K::text:
+      case K::map:
+        append_text(&out, k.text.at(r), k.text.size);
+        break;
+      case K::quoted:
+        out += '"';
+        append_text(&out, k.text.at(r), k.text.size);
+        out += '"';
+        break;
+    }
+    out += "\r\n\r\n";
+  }
+  return out;
+}
+
+void config_save() {
+  std::lock_guard<std::mutex> lock(g_save_mutex);
+  config_publish();
+  std::string boot = root_path("/boot");
+  std::string master = root_path("/boot/pelquarinthos-wired.conf");
+  shell_run(("mount -o rw,remount " + boot).c_str());
+  if (!write_master(master, config_file_text(config_record()))) return;
+  shell_run(("umount " + boot).c_str());
+  shell_run(("mount " + boot).c_str());
+  shell_run(
+      ("cat " + master + " | sed 's/\\r$//' > " + root_path("/run/pelquarinthos.conf")).c_str());
+}
