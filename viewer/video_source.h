@@ -1,5 +1,30 @@
-// Video datagrams in on UDP 5000, forwarded to the full viewers.
+// Video datagrams in on the video port (UDP 5000 on the Pi), forwarded
+// unchanged to the full viewers, and the video watchdog.
+//
+// The connected state lives in three places that always change together:
+// VideoSource.connected, HudBlock byte 190 and ConfigRecord camera_connected.
+// The watchdog, once a second, declares the video lost after more than
+// 3000 ms without a datagram, writes the HudBlock video status text ("" or
+// "video disconnected") and sends the data message 05 01 s 00 00 00 00
+// (s = 2 connected, 0 not) to the viewers.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+
+inline constexpr size_t kVideoDatagramMax = 65000;
+inline constexpr int32_t kVideoTimeoutMs = 3000;
+
 void video_source_init();
+void* video_receive_loop(void*);
 void video_watchdog();
+
+// One received video datagram: time stamp, connected state, forwarding.
+// The receive loop's body, callable by tests.
+void video_on_datagram(const uint8_t* bytes, size_t length);
+
+// The VideoSource connected byte and last receive time.
+uint8_t video_connected();
+uint32_t video_last_receive();
+// The bound video socket (-1 before video_source_init).
+int video_socket();

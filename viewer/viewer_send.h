@@ -1,5 +1,14 @@
 // Everything the device sends to viewers: the 12-byte header, the shared
 // sequence counter, fan-out to the client table, the video-in-flight rule.
+//
+// Framed datagram: 'B', channel (0 data, 1 video), 00 00, sequence (u32 LE),
+// 00 00 00 00, payload. Examples, sequence 0x01020304:
+//   data  [06 01 00 00 00 00 00] -> 42 00 00 00 04 03 02 01 00 00 00 00 06 01 00 00 00 00 00
+//   video [AA BB]                -> 42 01 00 00 04 03 02 01 00 00 00 00 AA BB
+// Short messages (7 bytes of payload):
+//   viewer_send_short16(0, 0x1234, -1, 70000) -> 00 34 12 FF FF 70 11
+//   viewer_send_short8(5, 1, 2, 0, 0, 0, 0)   -> 05 01 02 00 00 00 00
+// The only datagram without a header is the one-byte registration reply 42.
 #pragma once
 
 #include <cstddef>
@@ -24,3 +33,8 @@ void viewer_send_short8(uint8_t code, uint8_t b1, uint8_t b2, uint8_t b3, uint8_
 // the drop rules), whether or not any viewer is registered.
 using ViewerTap = void (*)(int channel, const uint8_t* payload, size_t length);
 void viewer_set_tap(ViewerTap tap);
+
+// Counters for tests and diagnostics.
+uint32_t viewer_next_sequence();  // the number the next framed message takes
+uint64_t viewer_refused_count();  // payloads over their frame's limit, refused whole
+uint64_t viewer_dropped_count();  // data messages dropped while video was in flight

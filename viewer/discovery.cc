@@ -1,0 +1,161 @@
+#include "viewer/discovery.h"
+
+#include <arpa/inet.h>
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <pthread.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include "control/camera_ops.h"
+#include "platform/app_exit.h"
+#include "platform/clock.h"
+#include "platform/ports.h"
+#include "viewer/client_table.h"
+#include "viewer/command_worker.h"
+#include "viewer/socket_buffers.h"
+#include "viewer/viewer_send.h"
+
+namespace {
+
+constexpr int kDiscoveryBufferBytes = 2000000;
+constexpr long kSendTimeoutUs = 50000;
+constexpr uint8_t kViewerMagic = 'B';
+
+std::atomic<int> g_socket{-1};
+
+const ViewerControlHooks kRealHooks = {viewer_motion_command, gimbal_attitude_set,
+                                       command_worker_start};
+std::atomic<const ViewerControlHooks*> g_hooks{&kRealHooks};
+ViewerControlHooks g_test_hooks;
+
+int16_t read_i16(const uint8_t* p) {
+  return static_cast<int16_t>(static_cast<uint16_t>(p[0] | (p[1] << 8)));
+}
+
+float stick_value(const uint8_t* p) { return static_cast<float>(read_i16(p) / 32767.0); }
+
+void set_blocking(int fd) {
+  int flags = fcntl(fd, F_GETFL, 0);
+  if (flags >= 0) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+}
+
+void discovery_fail(int fd) {
+  fputs("discovery bind failed\n", stderr);
+  if (fd >= 0) close(fd);
+  app_exit(100);
+}
+
+}  // namespace
+
+int discovery_socket() { return g_socket.load(std::memory_order_relaxed); }
+void discovery_set_socket(int fd) { g_socket.store(fd); }
+
+void viewer_set_control_hooks(const ViewerControlHooks* hooks) {
+  if (hooks) {
+    g_test_hooks = *hooks;
+    g_hooks.store(&g_test_hooks);
+  } else {
+    g_hooks.store(&kRealHooks);
+  }
+}
+
+void video_bridge_init() {
+  fputs("Init video bridge\n", stderr);
+  client_table_clear();
+}
+
+void discovery_init() {
+  fputs("Init device discovery\n", stderr);
+  int fd = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+  if (fd < 0) {
+    discovery_fail(fd);
+    return;
+  }
+  set_blocking(fd);
+  viewer_socket_buffers_report(fd, kDiscoveryBufferBytes, "discovery");
+  timeval timeout{0, kSendTimeoutUs};
+  setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_ANY);
+  addr.sin_port = htons(net_ports().viewer);
+  if (bind(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
+    discovery_fail(fd);
+    return;
+  }
+  g_socket.store(fd);
+  pthread_t thread;
+  pthread_create(&thread, nullptr, discovery_receive_loop, nullptr);
+}
+
+void* discovery_receive_loop(void*) {
+  static uint8_t buffer[kViewerDatagramMax];
+  for (;;) {
+    memset(buffer, 0, sizeof buffer);
+    sockaddr_in from{};
+    socklen_t from_len = sizeof from;
+    ssize_t n = recvfrom(discovery_socket(), buffer, sizeof buffer, 0,
+                         reinterpret_cast<sockaddr*>(&from), &from_len);
+    if (n <= 0) {
+      sleep_us(500000);
+      continue;
+    }
+    if (from_len < sizeof from || from.sin_family != AF_INET) continue;
+    discovery_handle_datagram(buffer, static_cast<size_t>(n), from);
+  }
+  return nullptr;
+}
+
+void discovery_handle_datagram(const uint8_t* bytes, size_t length, const sockaddr_in& from) {
+  if (length > kViewerDatagramMax) length = kViewerDatagramMax;
+  if (length < kViewerHeaderSize || bytes[0] != kViewerMagic) return;
+  char address[INET_ADDRSTRLEN] = {};
+  if (!inet_ntop(AF_INET, &from.sin_addr, address, sizeof address)) return;
+  viewer_handle_message(bytes + kViewerHeaderSize, length - kViewerHeaderSize, address,
+                        ntohs(from.sin_port));
+}
+
+void viewer_handle_message(const uint8_t* msg, size_t length, const char* address, uint16_t port) {
+  if (!address || (!msg && length > 0)) return;
+  if (strcmp(address, "127.0.0.1") == 0 && port == net_ports().viewer) return;
+  // Short messages read zeros past their end, and a JSON text is always
+  // NUL-terminated: work on a zero-filled copy of at most 1488 bytes.
+  uint8_t m[kViewerDatagramMax] = {};
+  if (length > kViewerDatagramMax - kViewerHeaderSize)
+    length = kViewerDatagramMax - kViewerHeaderSize;
+  if (length > 0) memcpy(m, msg, length);
+
+  const ViewerControlHooks* hooks = g_hooks.load();
+  switch (m[0]) {
+    case 0: {
+      uint8_t data_only = m[1] == 1 ? 1 : 0;
+      if (client_register(address, port, data_only) == 1) {
+        fprintf(stderr, "client connected from %s:%d %s\n", address, static_cast<int>(port),
+                data_only ? "(only data)" : " ");
+        const uint8_t reply = kViewerMagic;
+        viewer_send_one(&reply, 1, address, port);
+      }
+      break;
+    }
+    case 1:
+      if (client_remove(address, port) == 1)
+        fprintf(stderr, "client %s:%d removed\n", address, static_cast<int>(port));
+      break;
+    case 5:
+      hooks->motion(m[1], read_i16(m + 2), read_i16(m + 4));
+      break;
+    case 6:
+      hooks->attitude(stick_value(m + 3), stick_value(m + 5), stick_value(m + 7),
+                      stick_value(m + 9));
+      break;
+    case '{':
+      hooks->command(reinterpret_cast<const char*>(m), length);
+      break;
+    default:
+      break;
+  }
+}

@@ -1,0 +1,98 @@
+#include "viewer/video_source.h"
+
+#include <arpa/inet.h>
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <pthread.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "app/config_record.h"
+#include "app/hud_block.h"
+#include "platform/clock.h"
+#include "platform/ports.h"
+#include "viewer/socket_buffers.h"
+#include "viewer/viewer_send.h"
+
+namespace {
+
+constexpr int kVideoBufferBytes = 6550000;
+constexpr size_t kVideoStatusWidth = 19;
+
+struct VideoSource {
+  std::atomic<int> socket{-1};
+  sockaddr_in bound{};
+  std::atomic<uint32_t> last_receive{0};
+  std::atomic<uint8_t> connected{0};
+  pthread_t receive_thread{};
+};
+
+VideoSource g_video;
+
+void set_connected(uint8_t state) {
+  if (uint8_t* hud = hud_block()) hud_set_u8(hud, HUD_VIDEO_CONNECTED, state);
+  g_video.connected.store(state);
+  cfg_set(config_record()->camera_connected, state);
+}
+
+}  // namespace
+
+void video_source_init() {
+  fputs("Init video source\n", stderr);
+  int fd = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+  if (fd >= 0) {
+    int flags = fcntl(fd, F_GETFL, 0);
+    if (flags >= 0) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    viewer_socket_buffers_report(fd, kVideoBufferBytes, "video");
+    g_video.bound.sin_family = AF_INET;
+    g_video.bound.sin_addr.s_addr = htonl(INADDR_ANY);
+    g_video.bound.sin_port = htons(net_ports().video);
+    // A failed bind is not fatal: the daemon serves data without video.
+    bind(fd, reinterpret_cast<const sockaddr*>(&g_video.bound), sizeof g_video.bound);
+  }
+  g_video.socket.store(fd);
+  set_connected(0);
+  g_video.last_receive.store(0);
+  pthread_create(&g_video.receive_thread, nullptr, video_receive_loop, nullptr);
+}
+
+void* video_receive_loop(void*) {
+  static uint8_t buffer[kVideoDatagramMax];
+  for (;;) {
+    ssize_t n = recv(g_video.socket.load(std::memory_order_relaxed), buffer, sizeof buffer, 0);
+    if (n <= 0) {
+      sleep_us(500000);
+      continue;
+    }
+    video_on_datagram(buffer, static_cast<size_t>(n));
+  }
+  return nullptr;
+}
+
+void video_on_datagram(const uint8_t* bytes, size_t length) {
+  g_video.last_receive.store(time_ms(), std::memory_order_relaxed);
+  if (g_video.connected.load(std::memory_order_relaxed) == 0) {
+    fputs("video connected\n", stderr);
+    set_connected(1);
+  }
+  viewer_forward_video(bytes, length);
+}
+
+void video_watchdog() {
+  uint32_t now = time_ms();
+  if (time_age(now, g_video.last_receive.load()) > kVideoTimeoutMs &&
+      g_video.connected.load() == 1) {
+    fputs("video disconnected\n", stderr);
+    set_connected(0);
+  }
+  uint8_t* hud = hud_block();
+  uint8_t on = hud ? hud_get_u8(hud, HUD_VIDEO_CONNECTED) : g_video.connected.load();
+  if (hud) hud_set_text(hud, HUD_VIDEO_STATUS, kVideoStatusWidth, on ? "" : "video disconnected");
+  viewer_send_short8(5, 1, on ? 2 : 0, 0, 0, 0, 0);
+}
+
+uint8_t video_connected() { return g_video.connected.load(); }
+uint32_t video_last_receive() { return g_video.last_receive.load(); }
+int video_socket() { return g_video.socket.load(); }

@@ -1,0 +1,139 @@
+#include "viewer/video_source.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/config_record.h"
+#include "app/hud_block.h"
+#include "viewer/client_table.h"
+#include "viewer/viewer_send.h"
+#include "viewer/viewer_test_util.h"
+
+namespace {
+
+using viewer_test::g_now;
+using Bytes = std::vector<uint8_t>;
+
+struct Tapped {
+  int channel;
+  Bytes payload;
+};
+std::vector<Tapped> g_sent;
+void tap(int channel, const uint8_t* p, size_t n) { g_sent.push_back({channel, Bytes(p, p + n)}); }
+
+struct VideoSourceTest : ::testing::Test {
+  uint8_t hud[kHudSize] = {};
+  void SetUp() override {
+    viewer_test::use_fake_clock(50000);
+    hud_set_block(hud);
+    g_sent.clear();
+    viewer_set_tap(tap);
+    cfg_set(config_record()->disable_video_stream, 0);
+  }
+  void TearDown() override {
+    // Leave the source disconnected for the next test.
+    g_now = g_now.load() + 100000;
+    testing::internal::CaptureStderr();
+    video_watchdog();
+    testing::internal::GetCapturedStderr();
+    viewer_set_tap(nullptr);
+    hud_set_block(nullptr);
+    time_set_source(nullptr);
+    cfg_set(config_record()->disable_video_stream, 0);
+  }
+  std::string text() {
+    char t[19];
+    hud_get_text(hud, HUD_VIDEO_STATUS, 19, t, sizeof t);
+    return t;
+  }
+  void expect_state(uint8_t on) {
+    EXPECT_EQ(video_connected(), on);
+    EXPECT_EQ(hud_get_u8(hud, HUD_VIDEO_CONNECTED), on);
+    EXPECT_EQ(cfg_get(config_record()->camera_connected), on);
+  }
+  std::string watchdog() {
+    g_sent.clear();
+    testing::internal::CaptureStderr();
+    video_watchdog();
+    return testing::internal::GetCapturedStderr();
+  }
+};
+
+TEST_F(VideoSourceTest, BeforeAnyVideoEveryPassReportsDisconnected) {
+  for (int i = 0; i < 3; i++) {
+    g_now = g_now.load() + 1000;
+    EXPECT_EQ(watchdog(), "");
+    EXPECT_EQ(text(), "video disconnected");
+    ASSERT_EQ(g_sent.size(), 1u);
+    EXPECT_EQ(g_sent[0].channel, 0);
+    EXPECT_EQ(g_sent[0].payload, (Bytes{5, 1, 0, 0, 0, 0, 0}));
+  }
+  expect_state(0);
+}
+
+TEST_F(VideoSourceTest, ConnectedLostAfterMoreThan3000msAndBack) {
+  const Bytes d = {0x47, 1, 2};
+  testing::internal::CaptureStderr();
+  video_on_datagram(d.data(), d.size());
+  video_on_datagram(d.data(), d.size());
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "video connected\n");
+  expect_state(1);
+  EXPECT_EQ(video_last_receive(), 50000u);
+  ASSERT_EQ(g_sent.size(), 2u);
+  EXPECT_EQ(g_sent[0].channel, 1);
+  EXPECT_EQ(g_sent[0].payload, d);
+
+  g_now = 52500;  // a 2.5 s pause
+  EXPECT_EQ(watchdog(), "");
+  EXPECT_EQ(text(), "");
+  EXPECT_EQ(g_sent[0].payload, (Bytes{5, 1, 2, 0, 0, 0, 0}));
+  g_now = 53000;  // exactly 3000 ms: still connected
+  EXPECT_EQ(watchdog(), "");
+  expect_state(1);
+  g_now = 53001;
+  EXPECT_EQ(watchdog(), "video disconnected\n");
+  expect_state(0);
+  EXPECT_EQ(text(), "video disconnected");
+  EXPECT_EQ(g_sent[0].payload, (Bytes{5, 1, 0, 0, 0, 0, 0}));
+  g_now = 54000;
+  EXPECT_EQ(watchdog(), "");  // said once
+
+  g_now = 55000;
+  testing::internal::CaptureStderr();
+  video_on_datagram(d.data(), d.size());
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "video connected\n");
+  expect_state(1);
+  EXPECT_EQ(watchdog(), "");
+  EXPECT_EQ(text(), "");
+}
+
+TEST_F(VideoSourceTest, DisabledStreamStillHoldsTheConnectedState) {
+  cfg_set(config_record()->disable_video_stream, 1);
+  const Bytes d = {1};
+  testing::internal::CaptureStderr();
+  video_on_datagram(d.data(), d.size());
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "video connected\n");
+  expect_state(1);
+  EXPECT_TRUE(g_sent.empty());
+  for (int i = 0; i < 5; i++) {
+    g_now = g_now.load() + 1000;
+    video_on_datagram(d.data(), d.size());
+    EXPECT_EQ(watchdog(), "");
+  }
+  expect_state(1);
+}
+
+TEST_F(VideoSourceTest, WatchdogReadsTheHudByte) {
+  // The HUD byte is what the message and the text follow, as the display
+  // processes see it.
+  hud_set_u8(hud, HUD_VIDEO_CONNECTED, 1);
+  g_now = g_now.load() + 1000;
+  watchdog();
+  EXPECT_EQ(text(), "");
+  EXPECT_EQ(g_sent[0].payload, (Bytes{5, 1, 2, 0, 0, 0, 0}));
+  hud_set_u8(hud, HUD_VIDEO_CONNECTED, 0);
+}
+
+}  // namespace
