@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -88,11 +89,40 @@ bool lay_out_sandbox(const std::string& sandbox) {
 
 bool lay_out_work(const std::string& work) {
   bool ok = make_dirs(work + "/scripts");
-  ok = ok && write_file(work + "/pelquarinthos.conf",
-                        "# Pelquarinthos-wired config file\n\ncontrol_enabled=1\n\n");
+  // A configuration put there before the run (by a test) is kept.
+  std::string conf = work + "/pelquarinthos.conf";
+  if (access(conf.c_str(), F_OK) != 0)
+    ok = ok && write_file(conf, "# Pelquarinthos-wired config file\n\ncontrol_enabled=1\n\n");
   for (const char* script : {"hdmi-change.sh", "hdmi-mode.sh"})
     ok = ok && write_file(work + "/scripts/" + script, "#!/bin/sh\nexit 0\n", 0755);
   return ok;
+}
+
+// The shared-memory blocks outlive the process by design; a simulation's
+// own blocks are removed when it ends by a small child that waits for the
+// daemon's end of a pipe to close.
+void start_shm_cleaner(const AppOptions& opt) {
+  int fds[2];
+  if (pipe2(fds, O_CLOEXEC) != 0) return;
+  std::string hud = "/" + opt.shm_prefix + "hud_mem";
+  std::string config = "/" + opt.shm_prefix + "config_mem";
+  pid_t pid = fork();
+  if (pid == 0) {
+    close(fds[1]);
+    prctl(PR_SET_NAME, "pqw-sim-clean");
+    char c;
+    for (;;) {
+      ssize_t n = read(fds[0], &c, 1);
+      if (n < 0 && errno == EINTR) continue;
+      break;
+    }
+    shm_unlink(hud.c_str());
+    shm_unlink(config.c_str());
+    _exit(0);
+  }
+  close(fds[0]);
+  if (pid < 0) close(fds[1]);
+  // fds[1] stays open, unused, for the life of the daemon.
 }
 
 }  // namespace
@@ -166,6 +196,7 @@ void sim_start(const AppOptions& opt) {
   fprintf(stderr, "sim: shared memory /%shud_mem /%sconfig_mem\n", opt.shm_prefix.c_str(),
           opt.shm_prefix.c_str());
   fprintf(stderr, "sim: can %s, i2c %s\n", opt.can.c_str(), opt.i2c.c_str());
+  start_shm_cleaner(opt);
   std::string camsim = exe_dir() + "/pqw-camsim";
   if (g_can_local == 0 || access(camsim.c_str(), X_OK) != 0) {
     fprintf(stderr, "sim: no camera simulator\n");

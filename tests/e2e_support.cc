@@ -1,0 +1,281 @@
+#include "tests/e2e_support.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <ftw.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sstream>
+#include <sys/mman.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+#include "app/config_record.h"
+#include "app/hud_block.h"
+
+namespace {
+
+int64_t now_ms() {
+  using namespace std::chrono;
+  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+std::string slurp(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  std::stringstream ss;
+  ss << f.rdbuf();
+  return ss.str();
+}
+
+uint16_t free_port(int type) {
+  int fd = socket(AF_INET, type | SOCK_CLOEXEC, 0);
+  if (fd < 0) return 0;
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  uint16_t port = 0;
+  if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+      getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0)
+    port = ntohs(a.sin_port);
+  close(fd);
+  return port;
+}
+
+int remove_entry(const char* path, const struct stat*, int, struct FTW*) {
+  remove(path);
+  return 0;
+}
+
+const uint8_t* map_shm(const std::string& name, size_t size) {
+  int fd = shm_open(name.c_str(), O_RDONLY, 0);
+  if (fd < 0) return nullptr;
+  struct stat st;
+  if (fstat(fd, &st) != 0 || st.st_size < static_cast<off_t>(size)) {
+    close(fd);
+    return nullptr;
+  }
+  void* p = mmap(nullptr, size, PROT_READ, MAP_SHARED, fd, 0);
+  close(fd);
+  return p == MAP_FAILED ? nullptr : static_cast<const uint8_t*>(p);
+}
+
+}  // namespace
+
+std::string e2e_bin_dir() {
+  const char* env = getenv("PQW_BIN_DIR");
+  if (env && *env) return env;
+#ifdef PQW_DEFAULT_BIN_DIR
+  return PQW_DEFAULT_BIN_DIR;
+#else
+  return ".";
+#endif
+}
+
+std::string e2e_temp_dir(const char* tag) {
+  const char* tmp = getenv("TMPDIR");
+  std::string templ = std::string(tmp && *tmp ? tmp : "/tmp") + "/pqw-" + tag + ".XXXXXX";
+  if (!mkdtemp(templ.data())) return "";
+  return templ;
+}
+
+uint16_t e2e_free_udp_port() { return free_port(SOCK_DGRAM); }
+uint16_t e2e_free_tcp_port() { return free_port(SOCK_STREAM); }
+
+void e2e_write_config(E2eDaemon* d, const std::string& text) {
+  if (d->dir.empty()) d->dir = e2e_temp_dir("e2e");
+  mkdir((d->dir + "/work").c_str(), 0755);
+  std::ofstream(d->dir + "/work/pelquarinthos.conf", std::ios::binary) << text;
+}
+
+bool e2e_start(E2eDaemon* d, const std::vector<std::string>& extra_args) {
+  if (d->dir.empty()) d->dir = e2e_temp_dir("e2e");
+  if (d->dir.empty()) return false;
+  if (d->shm_prefix.empty())
+    d->shm_prefix =
+        "pqwe2e" + std::to_string(getpid()) + "_" + std::to_string(now_ms() % 1000000) + "_";
+  d->viewer_port = e2e_free_udp_port();
+  d->video_port = e2e_free_udp_port();
+  d->djigo_port = e2e_free_tcp_port();
+  d->out_path = d->dir + "/daemon.out";
+  d->err_path = d->dir + "/daemon.err";
+  std::string bin = e2e_bin_dir() + "/pelquarinthos-wired";
+  std::vector<std::string> args = {bin,
+                                   "--sim",
+                                   "--sim-dir",
+                                   d->dir,
+                                   "--shm-prefix",
+                                   d->shm_prefix,
+                                   "--viewer-port",
+                                   std::to_string(d->viewer_port),
+                                   "--video-port",
+                                   std::to_string(d->video_port),
+                                   "--djigo-port",
+                                   std::to_string(d->djigo_port)};
+  args.insert(args.end(), extra_args.begin(), extra_args.end());
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  pid_t parent = getpid();
+  pid_t pid = fork();
+  if (pid < 0) return false;
+  if (pid == 0) {
+    // A test that dies leaves no daemon behind.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != parent) _exit(127);
+    int out = open(d->out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int err = open(d->err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (out < 0 || err < 0) _exit(127);
+    dup2(out, STDOUT_FILENO);
+    dup2(err, STDERR_FILENO);
+    execv(bin.c_str(), argv.data());
+    _exit(127);
+  }
+  d->pid = pid;
+  return true;
+}
+
+bool e2e_running(E2eDaemon* d, int* status) {
+  if (d->pid <= 0) return false;
+  int st = 0;
+  pid_t r = waitpid(d->pid, &st, WNOHANG);
+  if (r == 0) return true;
+  if (status) *status = st;
+  d->pid = -1;
+  return false;
+}
+
+std::string e2e_stdout(const E2eDaemon& d) { return slurp(d.out_path); }
+std::string e2e_stderr(const E2eDaemon& d) { return slurp(d.err_path); }
+
+bool e2e_wait_output(const E2eDaemon& d, const char* text, int timeout_ms) {
+  int64_t end = now_ms() + timeout_ms;
+  for (;;) {
+    if (e2e_stdout(d).find(text) != std::string::npos) return true;
+    if (e2e_stderr(d).find(text) != std::string::npos) return true;
+    if (d.pid > 0 && waitpid(d.pid, nullptr, WNOHANG) != 0) return false;
+    if (now_ms() >= end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+}
+
+void e2e_stop(E2eDaemon* d) {
+  if (d->pid > 0) {
+    kill(d->pid, SIGTERM);
+    int64_t end = now_ms() + 2000;
+    while (waitpid(d->pid, nullptr, WNOHANG) == 0) {
+      if (now_ms() >= end) {
+        kill(d->pid, SIGKILL);
+        waitpid(d->pid, nullptr, 0);
+        break;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    d->pid = -1;
+  }
+  if (!d->shm_prefix.empty()) {
+    shm_unlink(("/" + d->shm_prefix + "hud_mem").c_str());
+    shm_unlink(("/" + d->shm_prefix + "config_mem").c_str());
+  }
+  const char* keep = getenv("PQW_E2E_KEEP");
+  if (!d->dir.empty() && !d->keep_dir && !(keep && *keep == '1'))
+    nftw(d->dir.c_str(), remove_entry, 16, FTW_DEPTH | FTW_PHYS);
+}
+
+const uint8_t* e2e_hud_map(const E2eDaemon& d) {
+  return map_shm("/" + d.shm_prefix + "hud_mem", kHudSize);
+}
+const uint8_t* e2e_config_map(const E2eDaemon& d) {
+  return map_shm("/" + d.shm_prefix + "config_mem", sizeof(ConfigRecord));
+}
+void e2e_unmap(const uint8_t* p, size_t size) {
+  if (p) munmap(const_cast<uint8_t*>(p), size);
+}
+
+bool e2e_wait_until_fn(bool (*cond)(void*), void* arg, int timeout_ms) {
+  int64_t end = now_ms() + timeout_ms;
+  for (;;) {
+    if (cond(arg)) return true;
+    if (now_ms() >= end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+}
+
+std::string e2e_run_tool(const char* tool, const std::vector<std::string>& args, int* status) {
+  std::string cmd = "'" + e2e_bin_dir() + "/" + tool + "'";
+  for (const std::string& a : args) cmd += " '" + a + "'";
+  FILE* f = popen(cmd.c_str(), "r");
+  if (!f) {
+    if (status) *status = -1;
+    return "";
+  }
+  std::string out;
+  char buf[4096];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
+  int st = pclose(f);
+  if (status) *status = st;
+  return out;
+}
+
+E2eViewer e2e_viewer_open() {
+  E2eViewer v;
+  v.fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (v.fd < 0) return v;
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  if (bind(v.fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+      getsockname(v.fd, reinterpret_cast<sockaddr*>(&a), &len) == 0)
+    v.port = ntohs(a.sin_port);
+  return v;
+}
+
+void e2e_viewer_close(E2eViewer* v) {
+  if (v->fd >= 0) close(v->fd);
+  v->fd = -1;
+}
+
+bool e2e_viewer_send(const E2eViewer& v, uint16_t to_port, const uint8_t* msg, size_t length) {
+  std::string dgram(12, '\0');
+  dgram[0] = 'B';
+  dgram.append(reinterpret_cast<const char*>(msg), length);
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  to.sin_port = htons(to_port);
+  return sendto(v.fd, dgram.data(), dgram.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to) ==
+         static_cast<ssize_t>(dgram.size());
+}
+
+bool e2e_viewer_register(const E2eViewer& v, uint16_t to_port, bool data_only) {
+  uint8_t msg[2] = {0, static_cast<uint8_t>(data_only ? 1 : 0)};
+  return e2e_viewer_send(v, to_port, msg, sizeof msg);
+}
+
+int e2e_viewer_recv(const E2eViewer& v, uint8_t* buf, size_t size, int timeout_ms) {
+  pollfd p{v.fd, POLLIN, 0};
+  int64_t end = now_ms() + timeout_ms;
+  for (;;) {
+    int left = static_cast<int>(end - now_ms());
+    if (left < 0) left = 0;
+    int r = poll(&p, 1, left);
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) return -1;
+    ssize_t n = recv(v.fd, buf, size, 0);
+    if (n < 0 && errno == EINTR) continue;
+    return n < 0 ? -1 : static_cast<int>(n);
+  }
+}
