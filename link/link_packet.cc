@@ -15,7 +15,8 @@ constexpr std::array<uint16_t, 256> make_crc16_table() {
   std::array<uint16_t, 256> t{};
   for (unsigned i = 0; i < 256; i++) {
     uint16_t v = static_cast<uint16_t>(i);
-    for (int b = 0; b < 8; b++) v = (v & 1) ? static_cast<uint16_t>((v >> 1) ^ 0x8408) : static_cast<uint16_t>(v >> 1);
+    for (int b = 0; b < 8; b++)
+      v = (v & 1) ? static_cast<uint16_t>((v >> 1) ^ 0x8408) : static_cast<uint16_t>(v >> 1);
     t[i] = v;
   }
   return t;
@@ -45,14 +46,16 @@ uint8_t link_crc8(const uint8_t* bytes, size_t n) {
   uint8_t v = 0x77;
   for (size_t i = 0; i < n; i++) {
     v ^= bytes[i];
-    for (int b = 0; b < 8; b++) v = (v & 1) ? static_cast<uint8_t>((v >> 1) ^ 0x8C) : static_cast<uint8_t>(v >> 1);
+    for (int b = 0; b < 8; b++)
+      v = (v & 1) ? static_cast<uint8_t>((v >> 1) ^ 0x8C) : static_cast<uint8_t>(v >> 1);
   }
   return v;
 }
 
 uint16_t link_crc16(const uint8_t* bytes, size_t n) {
   uint16_t v = kCrc16Start;
-  for (size_t i = 0; i < n; i++) v = static_cast<uint16_t>(kCrc16Table[(v ^ bytes[i]) & 0xFF] ^ (v >> 8));
+  for (size_t i = 0; i < n; i++)
+    v = static_cast<uint16_t>(kCrc16Table[(v ^ bytes[i]) & 0xFF] ^ (v >> 8));
   return v;
 }
 

@@ -61,6 +61,10 @@ struct LinkState {
 
 LinkState& link_state();
 
+// The HudBlock the link writes: hud_block(), or a private scratch block while
+// none is mapped, so that no packet can make the handler touch a null block.
+uint8_t* link_hud();
+
 // The RC controller's own copies of the aperture and shutter indices (its
 // stepping switches continue from them); written by the incoming handler
 // together with the LinkState ones, -1 until the camera reported a known value.

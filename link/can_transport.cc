@@ -1,0 +1,437 @@
+#include "link/can_transport.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <linux/can.h>
+#include <linux/can/raw.h>
+#include <mutex>
+#include <net/if.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <pthread.h>
+#include <string>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+
+#include "link/can_frame.h"
+#include "link/can_reassembly.h"
+#include "link/djigo_bridge.h"
+#include "link/link_handler.h"
+#include "platform/app_exit.h"
+#include "platform/clock.h"
+#include "platform/shell.h"
+
+namespace {
+
+enum class BusKind { kCan, kUdp, kBad };
+
+// The interface bring-up, run before every open (see can_transport.h).
+const char* const kBringUp[] = {
+    "ip link set can0 down",
+    "ip link set can0 type can bitrate 1000000",
+    "ip link set can0 type can restart-ms 100",
+    "ip link set can0 txqueuelen 1000",
+    "ip link set can0 up",
+};
+
+// A descriptor some thread is inside of (reader poll/read, writer frames).
+struct Pin {
+  int fd = -1;
+  int count = 0;
+  bool retired = false;  // unpublished; the last user closes it
+};
+
+struct CanPort {
+  // Transport, chosen before the reader starts.
+  BusKind kind = BusKind::kCan;
+  uint16_t udp_local = 0;
+  sockaddr_in udp_peer{};
+
+  std::mutex mutex;  // socket, generation, pins
+  std::condition_variable released;
+  int socket = -1;
+  uint32_t generation = 0;
+  Pin pins[4];
+
+  std::mutex open_mutex;  // one bring-up and open at a time
+  ifreq interface_request{};
+  sockaddr_can address{};
+
+  CanAssembler assembler;  // the reader thread's alone
+  std::atomic<uint32_t> last_receive_time{0};
+
+  std::mutex djigo_mutex;  // djigo_socket against its close
+  std::atomic<uint8_t> djigo_connected{0};
+  int djigo_socket = -1;
+
+  pthread_t reader_thread{};
+  std::atomic_flag writer_busy = ATOMIC_FLAG_INIT;
+  std::atomic<CanPacketHandler> handler{nullptr};
+};
+
+CanPort g_port;
+
+// --- descriptor pinning -----------------------------------------------------
+
+Pin* find_pin(int fd) {
+  for (Pin& p : g_port.pins)
+    if (p.fd == fd && p.count > 0) return &p;
+  return nullptr;
+}
+
+// The current socket, held until unpin; -1 when there is none.
+int pin_current(uint32_t* generation) {
+  std::lock_guard<std::mutex> lock(g_port.mutex);
+  if (generation) *generation = g_port.generation;
+  int fd = g_port.socket;
+  if (fd < 0) return -1;
+  Pin* p = find_pin(fd);
+  if (!p) {
+    for (Pin& q : g_port.pins) {
+      if (q.count == 0) {
+        q = Pin{fd, 0, false};
+        p = &q;
+        break;
+      }
+    }
+  }
+  if (!p) return -1;  // cannot happen: at most a reader and a writer hold pins
+  p->count++;
+  return fd;
+}
+
+void unpin(int fd) {
+  std::lock_guard<std::mutex> lock(g_port.mutex);
+  Pin* p = find_pin(fd);
+  if (!p) return;
+  if (--p->count == 0) {
+    if (p->retired) close(fd);
+    *p = Pin{};
+    g_port.released.notify_all();
+  }
+}
+
+uint32_t current_generation() {
+  std::lock_guard<std::mutex> lock(g_port.mutex);
+  return g_port.generation;
+}
+
+// Closes an unpublished descriptor once no thread is inside it. A UDP reader
+// blocked in poll is woken by shutdown; a CAN reader's poll times out within
+// 50 ms; a writer holds it for at most one packet's frames.
+void retire_locked(std::unique_lock<std::mutex>& lock, int fd) {
+  if (!find_pin(fd)) {
+    close(fd);
+    return;
+  }
+  shutdown(fd, SHUT_RD);
+  g_port.released.wait_for(lock, std::chrono::seconds(2), [fd] { return !find_pin(fd); });
+  Pin* p = find_pin(fd);
+  if (p)
+    p->retired = true;  // left to the last user
+  else
+    close(fd);
+}
+
+void install(int fd) {
+  std::unique_lock<std::mutex> lock(g_port.mutex);
+  int old = g_port.socket;
+  g_port.socket = fd;
+  g_port.generation++;
+  // A reopen by the other thread in between leaves one socket too many.
+  if (old >= 0) retire_locked(lock, old);
+}
+
+// --- opening ----------------------------------------------------------------
+
+void open_failed(const char* message) {
+  printf("%s\n", message);
+  app_exit(2);
+}
+
+int open_can() {
+  for (const char* cmd : kBringUp) shell_run(cmd);
+  int fd = socket(PF_CAN, SOCK_RAW | SOCK_NONBLOCK | SOCK_CLOEXEC, CAN_RAW);
+  if (fd < 0) {
+    open_failed("CAN socket open error");
+    return -1;
+  }
+  can_filter filter{};
+  filter.can_id = kCanIdCamera;
+  filter.can_mask = CAN_SFF_MASK;
+  setsockopt(fd, SOL_CAN_RAW, CAN_RAW_FILTER, &filter, sizeof filter);
+  ifreq& ifr = g_port.interface_request;
+  memset(&ifr, 0, sizeof ifr);
+  strncpy(ifr.ifr_name, "can0", IFNAMSIZ - 1);
+  // Index 0 would bind to every CAN interface; a missing can0 must make the
+  // bind fail instead.
+  if (ioctl(fd, SIOCGIFINDEX, &ifr) < 0) ifr.ifr_ifindex = -1;
+  sockaddr_can& addr = g_port.address;
+  memset(&addr, 0, sizeof addr);
+  addr.can_family = AF_CAN;
+  addr.can_ifindex = ifr.ifr_ifindex;
+  int off = 0;
+  setsockopt(fd, SOL_CAN_RAW, CAN_RAW_LOOPBACK, &off, sizeof off);
+  setsockopt(fd, SOL_CAN_RAW, CAN_RAW_RECV_OWN_MSGS, &off, sizeof off);
+  if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) < 0) {
+    close(fd);
+    open_failed("CAN socket bind error");
+    return -1;
+  }
+  return fd;
+}
+
+int open_udp() {
+  if (g_port.kind == BusKind::kBad) {
+    open_failed("CAN socket open error");
+    return -1;
+  }
+  int fd = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (fd < 0) {
+    open_failed("CAN socket open error");
+    return -1;
+  }
+  sockaddr_in local{};
+  local.sin_family = AF_INET;
+  local.sin_port = htons(g_port.udp_local);
+  local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) < 0) {
+    close(fd);
+    open_failed("CAN socket bind error");
+    return -1;
+  }
+  return fd;
+}
+
+// --- frames on the descriptor -----------------------------------------------
+
+// 1: a frame; 0: nothing usable (wrong size); -1: read error (errno set).
+int read_frame(int fd, CanFrame* f, ssize_t* n) {
+  if (g_port.kind == BusKind::kCan) {
+    can_frame cf{};
+    *n = read(fd, &cf, sizeof cf);
+    if (*n < 0) return -1;
+    if (*n != static_cast<ssize_t>(sizeof cf) || cf.len > 8) return 0;
+    f->can_id = cf.can_id;
+    f->len = cf.len;
+    memcpy(f->data, cf.data, 8);
+    return 1;
+  }
+  uint8_t wire[kCanWireSize];
+  *n = recv(fd, wire, sizeof wire, MSG_TRUNC);
+  if (*n < 0) return -1;
+  return can_frame_decode(wire, static_cast<size_t>(*n), f) ? 1 : 0;
+}
+
+bool write_frame(int fd, const CanFrame& f) {
+  if (g_port.kind == BusKind::kCan) {
+    can_frame cf{};
+    cf.can_id = f.can_id;
+    cf.len = f.len;
+    memcpy(cf.data, f.data, f.len);
+    return write(fd, &cf, sizeof cf) == static_cast<ssize_t>(sizeof cf);
+  }
+  uint8_t wire[kCanWireSize];
+  can_frame_encode(f, wire);
+  return sendto(fd, wire, sizeof wire, MSG_NOSIGNAL, reinterpret_cast<sockaddr*>(&g_port.udp_peer),
+                sizeof g_port.udp_peer) == static_cast<ssize_t>(sizeof wire);
+}
+
+void deliver(const uint8_t* packet, size_t length, void*) {
+  CanPacketHandler h = g_port.handler.load(std::memory_order_relaxed);
+  (h ? h : handle_link_packet)(packet, length);
+}
+
+void djigo_forward(const uint8_t* data, uint8_t len) {
+  std::lock_guard<std::mutex> lock(g_port.djigo_mutex);
+  if (!g_port.djigo_connected.load() || g_port.djigo_socket < 0) return;
+  // A slow app must not hold up the bus: what does not fit now is dropped.
+  ssize_t r = send(g_port.djigo_socket, data, len, MSG_NOSIGNAL | MSG_DONTWAIT);
+  (void)r;
+}
+
+// One pass of the reader loop: wait for, read and handle at most one frame.
+void reader_step() {
+  uint32_t generation = 0;
+  int fd = pin_current(&generation);
+  if (fd < 0) {
+    poll(nullptr, 0, 10);  // between a close and the reopen
+    return;
+  }
+  pollfd p{fd, POLLIN, 0};
+  int ready = poll(&p, 1, 50);
+  CanFrame frame;
+  ssize_t n = 0;
+  int got = 0;
+  int err = 0;
+  if (ready > 0) {
+    got = read_frame(fd, &frame, &n);
+    err = errno;
+  }
+  unpin(fd);
+  if (ready <= 0) return;
+  if (got < 0) {
+    // A descriptor retired under us reports its shutdown, not a bus fault.
+    if (generation != current_generation() || err == EAGAIN || err == EWOULDBLOCK || err == EINTR)
+      return;
+    fprintf(stderr, "CAN: read error (%d bytes)\n", static_cast<int>(n));
+    can_close();
+    sleep_us(100000);
+    can_open();
+    g_port.last_receive_time.store(0);
+    return;
+  }
+  if (got == 0) return;
+  can_reader_frame(frame.can_id, frame.data, frame.len);
+}
+
+bool parse_port(const std::string& text, uint16_t* port) {
+  if (text.empty() || text.size() > 5) return false;
+  for (char c : text)
+    if (c < '0' || c > '9') return false;
+  long v = strtol(text.c_str(), nullptr, 10);
+  if (v < 1 || v > 65535) return false;
+  *port = static_cast<uint16_t>(v);
+  return true;
+}
+
+}  // namespace
+
+void can_set_spec(const char* spec) {
+  std::string s = spec ? spec : "";
+  if (s.empty() || s == "can0") {
+    g_port.kind = BusKind::kCan;
+    return;
+  }
+  g_port.kind = BusKind::kBad;
+  if (s.rfind("udp:", 0) != 0) {
+    fprintf(stderr, "CAN: bus not understood: %s\n", s.c_str());
+    return;
+  }
+  std::string rest = s.substr(4);
+  size_t a = rest.find(':');
+  size_t b = rest.rfind(':');
+  uint16_t local = 0, peer = 0;
+  in_addr host{};
+  if (a == std::string::npos || b == a || !parse_port(rest.substr(0, a), &local) ||
+      !parse_port(rest.substr(b + 1), &peer) ||
+      inet_pton(AF_INET, rest.substr(a + 1, b - a - 1).c_str(), &host) != 1) {
+    fprintf(stderr, "CAN: bus not understood: %s\n", s.c_str());
+    return;
+  }
+  g_port.udp_local = local;
+  memset(&g_port.udp_peer, 0, sizeof g_port.udp_peer);
+  g_port.udp_peer.sin_family = AF_INET;
+  g_port.udp_peer.sin_port = htons(peer);
+  g_port.udp_peer.sin_addr = host;
+  g_port.kind = BusKind::kUdp;
+}
+
+void can_open() {
+  fprintf(stderr, "open socket\n");
+  std::lock_guard<std::mutex> lock(g_port.open_mutex);
+  int fd = g_port.kind == BusKind::kCan ? open_can() : open_udp();
+  if (fd >= 0) install(fd);
+}
+
+void can_close() {
+  fprintf(stderr, "close socket\n");
+  std::unique_lock<std::mutex> lock(g_port.mutex);
+  int fd = g_port.socket;
+  g_port.socket = -1;
+  g_port.generation++;
+  if (fd >= 0) retire_locked(lock, fd);
+}
+
+void can_start() {
+  fprintf(stderr, "Init CAN bus\n");
+  g_port.last_receive_time.store(time_ms());
+  pthread_create(&g_port.reader_thread, nullptr, can_reader, nullptr);
+  pthread_t djigo;
+  pthread_create(&djigo, nullptr, djigo_listener, nullptr);
+}
+
+void* can_reader(void*) {
+  pthread_detach(pthread_self());
+  can_open();
+  for (;;) reader_step();
+  return nullptr;
+}
+
+void can_reader_frame(uint32_t can_id, const uint8_t* data, uint8_t len) {
+  if (can_id != kCanIdCamera || len > 8) return;
+  CanAssembler* a = &g_port.assembler;
+  if (!can_assembler_accept(a, data, len)) return;
+  if (g_port.djigo_connected.load(std::memory_order_relaxed)) djigo_forward(data, len);
+  can_assembler_push(a, data, len, deliver, nullptr);
+  g_port.last_receive_time.store(time_ms());
+}
+
+int can_write_packet(const uint8_t* bytes, size_t length) {
+  // One test-and-set: of two writers at the same moment exactly one gets the
+  // bus, and the frames of two packets never interleave.
+  if (g_port.writer_busy.test_and_set(std::memory_order_acquire)) {
+    fprintf(stderr, "busy\n");
+    return -1;
+  }
+  if (length == 0) {
+    g_port.writer_busy.clear(std::memory_order_release);
+    return 0;
+  }
+  int fd = pin_current(nullptr);
+  size_t frames = can_frame_count(length);
+  for (size_t i = 0; i < frames; i++) {
+    CanFrame f = can_frame_chunk(kCanIdDaemon, bytes, length, i);
+    for (int left = 2; left >= 0; left--) {
+      if (fd >= 0 && write_frame(fd, f)) break;
+      fprintf(stderr, "send again %d\n", left);
+      sleep_us(1000);
+    }
+  }
+  if (fd >= 0) unpin(fd);
+  g_port.writer_busy.clear(std::memory_order_release);
+  return static_cast<int>(length);
+}
+
+void can_check_stall() {
+  uint32_t last = g_port.last_receive_time.load();
+  if (last == 0) return;
+  int32_t delta = time_age(time_ms(), last);
+  printf("CAN delta %d\n", delta);
+  fflush(stdout);
+  if (delta >= 101) {
+    g_port.last_receive_time.store(0);
+    can_close();
+    can_open();
+  }
+}
+
+uint32_t can_last_receive_time() { return g_port.last_receive_time.load(); }
+void can_set_last_receive_time(uint32_t t) { g_port.last_receive_time.store(t); }
+
+void can_djigo_attach(int socket) {
+  std::lock_guard<std::mutex> lock(g_port.djigo_mutex);
+  g_port.djigo_socket = socket;
+  g_port.djigo_connected.store(1);
+}
+
+void can_djigo_detach() {
+  std::lock_guard<std::mutex> lock(g_port.djigo_mutex);
+  g_port.djigo_connected.store(0);
+  if (g_port.djigo_socket >= 0) close(g_port.djigo_socket);
+  g_port.djigo_socket = -1;
+}
+
+bool can_djigo_connected() { return g_port.djigo_connected.load() != 0; }
+
+void can_set_packet_handler(CanPacketHandler handler) { g_port.handler.store(handler); }
+
+void can_reader_reset() { can_assembler_reset(&g_port.assembler); }

@@ -1,0 +1,68 @@
+#include "link/djigo_bridge.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <netinet/in.h>
+#include <pthread.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "link/can_transport.h"
+#include "platform/app_exit.h"
+#include "platform/ports.h"
+
+void* djigo_listener(void*) {
+  // Nobody joins this thread; it ends only when accepting fails.
+  pthread_detach(pthread_self());
+  int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (listener < 0) {
+    printf("could not create listen socket\n");
+    app_exit(1);
+    return nullptr;
+  }
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(net_ports().djigo);
+  addr.sin_addr.s_addr = htonl(INADDR_ANY);
+  if (bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr) < 0) {
+    printf("could not bind socket\n");
+    close(listener);
+    app_exit(1);
+    return nullptr;
+  }
+  if (listen(listener, 16) < 0) {
+    printf("could not open socket for listening\n");
+    close(listener);
+    app_exit(1);
+    return nullptr;
+  }
+  for (;;) {
+    sockaddr_in peer{};
+    socklen_t peer_len = sizeof peer;
+    int client = accept4(listener, reinterpret_cast<sockaddr*>(&peer), &peer_len, SOCK_CLOEXEC);
+    // A client that gave up before we accepted it does not end the bridge.
+    if (client < 0 && (errno == EINTR || errno == ECONNABORTED)) continue;
+    if (client < 0) {
+      printf("could not open a socket to accept data\n");
+      fflush(stdout);
+      close(listener);
+      return nullptr;
+    }
+    char text[INET_ADDRSTRLEN] = "";
+    inet_ntop(AF_INET, &peer.sin_addr, text, sizeof text);
+    printf("DJI Go client connected with ip address: %s\n", text);
+    fflush(stdout);
+    can_djigo_attach(client);
+    uint8_t buffer[1300];
+    for (;;) {
+      ssize_t n = recv(client, buffer, sizeof buffer, 0);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      // A busy writer refuses the chunk ("busy"); the app is not told.
+      can_write_packet(buffer, static_cast<size_t>(n));
+    }
+    can_djigo_detach();
+  }
+}

@@ -1,0 +1,114 @@
+#include "link/link_test_support.h"
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+
+#include "link/link_packet.h"
+#include "platform/clock.h"
+#include "viewer/viewer_send.h"
+
+namespace {
+
+std::mutex g_mutex;
+std::vector<Bytes> g_packets;
+std::vector<Bytes> g_messages;
+std::atomic<int> g_result{0};  // 0: return the length
+std::atomic<uint32_t> g_now{0};
+
+int capture_writer(const uint8_t* bytes, size_t length) {
+  int r = g_result.load();
+  if (r != 0) return r;
+  std::lock_guard<std::mutex> lock(g_mutex);
+  g_packets.emplace_back(bytes, bytes + length);
+  return static_cast<int>(length);
+}
+
+void capture_tap(int channel, const uint8_t* payload, size_t length) {
+  if (channel != 0) return;
+  std::lock_guard<std::mutex> lock(g_mutex);
+  g_messages.emplace_back(payload, payload + length);
+}
+
+uint32_t fake_now() { return g_now.load(); }
+void fake_sleep(uint32_t us) { g_now.fetch_add(us / 1000); }
+
+}  // namespace
+
+Bytes hex(const std::string& text) {
+  Bytes out;
+  std::istringstream in(text);
+  std::string tok;
+  while (in >> tok)
+    out.push_back(tok == ".." ? 0 : static_cast<uint8_t>(std::stoul(tok, nullptr, 16)));
+  return out;
+}
+
+std::string to_hex(const uint8_t* p, size_t n) {
+  std::string s;
+  char buf[4];
+  for (size_t i = 0; i < n; i++) {
+    snprintf(buf, sizeof buf, i ? " %02X" : "%02X", p[i]);
+    s += buf;
+  }
+  return s;
+}
+
+void capture_start() {
+  capture_clear();
+  g_result.store(0);
+  link_set_writer(capture_writer);
+  viewer_set_tap(capture_tap);
+}
+
+void capture_stop() {
+  link_set_writer(nullptr);
+  viewer_set_tap(nullptr);
+}
+
+std::vector<Bytes> captured_packets() {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  return g_packets;
+}
+
+std::vector<Bytes> captured_messages() {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  return g_messages;
+}
+
+void capture_clear() {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  g_packets.clear();
+  g_messages.clear();
+}
+
+void capture_set_result(int result) { g_result.store(result); }
+
+void fake_clock_install(uint32_t start) {
+  g_now.store(start);
+  time_set_source(fake_now);
+  sleep_set_fn(fake_sleep);
+}
+void fake_clock_set(uint32_t now) { g_now.store(now); }
+void fake_clock_advance(uint32_t ms) { g_now.fetch_add(ms); }
+void fake_clock_remove() {
+  time_set_source(nullptr);
+  sleep_set_fn(nullptr);
+}
+
+std::string temp_dir(const char* tag) {
+  const char* tmp = getenv("TMPDIR");
+  std::string templ = std::string(tmp && *tmp ? tmp : "/tmp") + "/pqw-" + tag + ".XXXXXX";
+  char* d = mkdtemp(templ.data());
+  return d ? std::string(d) : std::string();
+}
+
+std::string read_file(const std::string& path) {
+  std::ifstream f(path);
+  std::stringstream ss;
+  ss << f.rdbuf();
+  return ss.str();
+}
