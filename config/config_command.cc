@@ -1,0 +1,395 @@
+#include "config/config_command.h"
+
+#include <cjson/cJSON.h>
+
+#include <climits>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "app/config_record.h"
+#include "app/hud_block.h"
+#include "config/config_file.h"
+#include "config/config_report.h"
+#include "config/json_text.h"
+#include "config/wifi_scan.h"
+#include "platform/app_exit.h"
+#include "platform/clock.h"
+#include "platform/paths.h"
+#include "platform/shell.h"
+#include "viewer/viewer_send.h"
+
+namespace {
+
+// The scan reply goes out as one data message, so it must fit one: a longer
+// one would never reach the viewer.
+constexpr size_t kScanReplyMax = kViewerDataMax;
+
+struct Envelope {
+  const char* cmd = "";
+  const char* name = "";
+  const char* param = "";
+  const char* value[13] = {};  // value[1] is "value", value[2] "value2", ...
+  bool flag = false;           // "value" is "1" or "true"
+  bool flag2 = false;          // the same for "value2"
+};
+
+const char* member(const cJSON* root, const char* key) {
+  const cJSON* item = cJSON_GetObjectItem(root, key);
+  if (!cJSON_IsString(item) || !item->valuestring) return "";
+  return item->valuestring;
+}
+
+bool is_true(const char* v) { return strcmp(v, "1") == 0 || strcmp(v, "true") == 0; }
+
+// strtol, base 10, held in 32 bits as on the Pi (out-of-range texts saturate
+// the same way there).
+int32_t number(const char* v) {
+  long long n = strtoll(v, nullptr, 10);
+  if (n > INT32_MAX) n = INT32_MAX;
+  if (n < INT32_MIN) n = INT32_MIN;
+  return static_cast<int32_t>(n);
+}
+
+void run(const std::string& cmd) { shell_run(cmd.c_str()); }
+
+void hud_byte(size_t off, uint8_t v) {
+  if (uint8_t* hud = hud_block()) hud_set_u8(hud, off, v);
+}
+
+// rcin re-reads its settings only at start; the service starts it again.
+void restart_rcin() {
+  run("killall -q rcin");
+  hud_byte(HUD_RC_STATE, 0);
+}
+
+void send_text(const std::string& text) {
+  viewer_send(reinterpret_cast<const uint8_t*>(text.data()), text.size(), 0);
+}
+
+// "0" none, "1" wifi0, "2" wlan0; anything else keeps the field.
+void set_iface(char* field, size_t size, const char* selector) {
+  if (strcmp(selector, "0") == 0)
+    cfg_text_set(field, size, "");
+  else if (strcmp(selector, "1") == 0)
+    cfg_text_set(field, size, "wifi0");
+  else if (strcmp(selector, "2") == 0)
+    cfg_text_set(field, size, "wlan0");
+}
+
+void wifi_scan_command(const Envelope& e) {
+  const char* sel = e.value[1];
+  if (strcmp(sel, "0") == 0) return;
+  const char* iface = "";
+  if (strcmp(sel, "1") == 0)
+    iface = "wifi0";
+  else if (strcmp(sel, "2") == 0)
+    iface = "wlan0";
+  fprintf(stderr, "scan Wi-Fi on %s\n", iface);
+
+  std::vector<std::string> names;
+  wifi_scan(iface, &names);
+
+  std::string reply = "{\"cmd\":\"wlanscan\",\"param\":\"";
+  json_escape_append(reply, sel);
+  reply += "\",\"value\":\"";
+  static const char kTail[] = "\"}";
+  if (reply.size() + sizeof kTail - 1 > kScanReplyMax) {
+    fprintf(stderr, "scan reply too long, not sent\n");
+    return;
+  }
+  // Whole names only, so the reply never ends inside an escape or a UTF-8
+  // sequence and the list never gains a half name.
+  std::string entry;
+  for (size_t i = 0; i < names.size(); i++) {
+    entry.clear();
+    if (i > 0) entry += ',';
+    json_escape_append(entry, names[i].data(), names[i].size());
+    if (reply.size() + entry.size() + sizeof kTail - 1 > kScanReplyMax) break;
+    reply += entry;
+  }
+  reply += kTail;
+  fprintf(stderr, "scan results: %s\n", reply.c_str());
+  send_text(reply);
+}
+
+void rc_command(const Envelope& e) {
+  if (strcmp(e.name, "recalibrate") == 0) {
+    std::string boot = root_path("/boot");
+    run("mount -o rw,remount " + boot);
+    run("rm -f " + root_path("/boot/rcin.cal"));
+    run("sync && umount " + boot + " && mount " + boot);
+    run("killall -q rcin");
+  } else if (strcmp(e.name, "showchannels") == 0) {
+    hud_byte(HUD_RC_SHOW_CHANNELS, e.flag);
+  }
+}
+
+void hdmi_mode_command(const Envelope& e) {
+  HdmiMode m = hdmi_mode_lookup(e.value[1]);
+  char cmd[64];
+  if (m.code <= 0) {
+    fprintf(stderr, "set default HDMI mode\n");
+    run("tvservice -p");
+    if (e.flag2) run("./scripts/hdmi-mode.sh");
+  } else {
+    const char* group = m.group == 0 ? "CEA" : "DMT";
+    fprintf(stderr, "set HDMI mode to %s %d\n", group, m.code);
+    snprintf(cmd, sizeof cmd, "tvservice -e \"%s %d\"", group, m.code);
+    run(cmd);
+    if (e.flag2) {
+      snprintf(cmd, sizeof cmd, "./scripts/hdmi-mode.sh %d %d", m.group + 1, m.code);
+      run(cmd);
+    }
+  }
+  // tvservice returns before the display has switched; the display and the
+  // HUD must start again on the new mode, not the old one.
+  sleep_us(1000000);
+  run("killall -q hud");
+  run("killall -q display");
+}
+
+void wifi_settings(const Envelope& e) {
+  ConfigRecord* c = config_record();
+  const char* const* v = e.value;
+  printf("\n");
+  printf("network iface %s ssid %s pass %s\n", v[4], v[5], v[6]);
+  printf("AP iface %s ssid %s pass %s mode %s channel %s country %s\n", v[7], v[8], v[9], v[10],
+         v[11], v[12]);
+  printf("\n");
+  cfg_text_set(c->wifi_ssid, sizeof c->wifi_ssid, v[5], 255);
+  cfg_text_set(c->wifi_psk, sizeof c->wifi_psk, v[6], 255);
+  set_iface(c->wifi_iface, sizeof c->wifi_iface, v[4]);
+  cfg_text_set(c->ap_ssid, sizeof c->ap_ssid, v[8], 255);
+  cfg_text_set(c->ap_psk, sizeof c->ap_psk, v[9], 255);
+  set_iface(c->ap_iface, sizeof c->ap_iface, v[7]);
+  if (strcmp(v[10], "2.4") == 0)
+    cfg_set(c->ap_mode, 2);
+  else if (strcmp(v[10], "5") == 0)
+    cfg_set(c->ap_mode, 5);
+  cfg_set(c->ap_channel, number(v[11]));
+  cfg_text_set(c->ap_country, sizeof c->ap_country, v[12], 9);
+  config_save();
+  // The network set-up watches for this marker and applies the new settings.
+  run("touch " + root_path("/run/wlan.update"));
+}
+
+// Settings whose change is applied, saved, and then picked up by killing
+// the process that reads it (the service starts it again).
+void update_param(const Envelope& e) {
+  ConfigRecord* c = config_record();
+  const char* name = e.name;
+  const char* v1 = e.value[1];
+  auto is = [name](const char* n) { return strcmp(name, n) == 0; };
+
+  if (is("rcin_enabled")) {
+    cfg_set(c->rc_input_enabled, e.flag);
+    config_save();
+    restart_rcin();
+  } else if (is("rcin_mode")) {
+    printf("Set RC1 mode %s, RC2 mode %s\n", v1, e.value[2]);
+    cfg_text_set(c->rc_input_mode, sizeof c->rc_input_mode, v1, 5);
+    cfg_text_set(c->rc2_input_mode, sizeof c->rc2_input_mode, e.value[2], 5);
+    config_save();
+    restart_rcin();
+  } else if (is("rcin_map")) {
+    rc_map_parse(v1);
+    cfg_text_set(c->rc_input_map, sizeof c->rc_input_map, v1, 511);
+    config_save();
+    restart_rcin();
+  } else if (is("rcin_speed")) {
+    cfg_set(c->rc_input_speed_pan, number(v1));
+    cfg_set(c->rc_input_speed_tilt, number(e.value[2]));
+    cfg_set(c->rc_input_speed_dutch, number(e.value[3]));
+    config_save();
+  } else if (is("rcin_pan")) {
+    cfg_set(c->rc_input_speed_pan, number(v1));
+    config_save();
+  } else if (is("rcin_tilt")) {
+    cfg_set(c->rc_input_speed_tilt, number(v1));
+    config_save();
+  } else if (is("rcin_dutch")) {
+    cfg_set(c->rc_input_speed_dutch, number(v1));
+    config_save();
+  } else if (is("rcin_pan_inv")) {
+    cfg_set(c->rc_input_inverse_pan, number(v1));
+    config_save();
+  } else if (is("rcin_tilt_inv")) {
+    cfg_set(c->rc_input_inverse_tilt, number(v1));
+    config_save();
+  } else if (is("rcin_dutch_inv")) {
+    cfg_set(c->rc_input_inverse_dutch, number(v1));
+    config_save();
+  } else if (is("rcin_exp")) {
+    cfg_set(c->rc_input_exp, e.flag);
+    config_save();
+    restart_rcin();
+  } else if (is("rcin_abs")) {
+    cfg_set(c->rc_input_abs, e.flag);
+    config_save();
+  } else if (is("hud_enabled")) {
+    hud_byte(HUD_HUD_ENABLED, e.flag);
+    cfg_set(c->hud_enabled, e.flag);
+    config_save();
+  } else if (is("internal_camera_enabled")) {
+    hud_byte(HUD_INTCAM_ENABLED, e.flag);
+    cfg_set(c->internal_camera_enabled, e.flag);
+    config_save();
+    run("killall -q raspivid");
+  } else if (is("internal_camera_fullscreen")) {
+    hud_byte(HUD_INTCAM_FULLSCREEN, e.flag);
+    cfg_set(c->internal_camera_fullscreen, e.flag);
+    config_save();
+    run("killall -q raspivid");
+  } else if (is("fa_enabled")) {
+    hud_byte(HUD_FOCUS_ASSISTANT, e.flag);
+    cfg_set(c->focus_assistant_enabled, e.flag);
+    config_save();
+  } else if (is("osd_enabled")) {
+    hud_byte(HUD_OSD_ENABLED, e.flag);
+    cfg_set(c->osd_enabled, e.flag);
+    config_save();
+  } else if (is("hdmi_enabled")) {
+    cfg_set(c->hdmi_enabled, e.flag);
+    config_save();
+    run(e.flag ? "./scripts/hdmi-change.sh 1" : "./scripts/hdmi-change.sh 0");
+  } else if (is("disable_video_stream")) {
+    cfg_set(c->disable_video_stream, number(v1) != 0);
+    config_save();
+  } else if (is("video_hflip")) {
+    cfg_set(c->video_hflip, number(v1) != 0);
+    config_save();
+    run("killall -q display");
+  } else if (is("video_vflip")) {
+    cfg_set(c->video_vflip, number(v1) != 0);
+    config_save();
+    run("killall -q display");
+  } else if (is("video_fix")) {
+    cfg_set(c->video_fix, number(v1) != 0);
+    config_save();
+    run("killall -q display");
+  } else if (is("hdmimode")) {
+    hdmi_mode_command(e);
+  } else if (is("osd_borders")) {
+    cfg_set(c->osd_border_width, number(v1));
+    cfg_set(c->osd_border_height, number(e.value[2]));
+    config_save();
+    run("killall -q display hud");
+  } else if (is("osd_offset")) {
+    cfg_set(c->osd_top_offset, number(v1));
+    cfg_set(c->osd_bottom_offset, number(e.value[2]));
+    config_save();
+    run("killall -q hud");
+  } else if (is("osd_top_offset")) {
+    cfg_set(c->osd_top_offset, number(v1));
+    config_save();
+    run("killall -q hud");
+  } else if (is("osd_bottom_offset")) {
+    cfg_set(c->osd_bottom_offset, number(v1));
+    config_save();
+    run("killall -q hud");
+  } else if (is("wifi")) {
+    wifi_settings(e);
+  } else if (is("camtype")) {
+    cfg_set(c->camera_type, number(v1));
+    config_save();
+    run("killall -q video-receiver");
+  } else if (is("device_mode")) {
+    // The device and cooperative modes and the CAN transport are chosen only
+    // when the camera link starts: the service starts the daemon again.
+    cfg_set(c->device_mode, number(v1));
+    config_save();
+    app_exit(2);
+  } else if (is("coop_mode")) {
+    cfg_set(c->cooperative_mode, number(v1));
+    config_save();
+    app_exit(2);
+  } else if (is("ctrl_enabled")) {
+    cfg_set(c->control_enabled, number(v1) != 0);
+    config_save();
+    app_exit(2);
+  }
+}
+
+struct HdmiModeName {
+  const char* name;
+  HdmiMode mode;
+};
+
+constexpr HdmiModeName kHdmiModes[] = {
+    {"default", {0, 0}},
+    {"640x480@60p CEA", {0, 1}},
+    {"1280x720@50p CEA", {0, 19}},
+    {"1280x720@60p CEA", {0, 4}},
+    {"1920x1080@50i CEA", {0, 20}},
+    {"1920x1080@50p CEA", {0, 31}},
+    {"1920x1080@60i CEA", {0, 5}},
+    {"1920x1080@60p CEA", {0, 16}},
+    {"640x480@60p DMT", {1, 4}},
+    {"640x480@75p DMT", {1, 6}},
+    {"800x600@60p DMT", {1, 9}},
+    {"800x600@75p DMT", {1, 11}},
+    {"1024x768@60p DMT", {1, 16}},
+    {"1024x768@75p DMT", {1, 18}},
+    {"1152x864@75p DMT", {1, 21}},
+    {"1280x1024@60p DMT", {1, 35}},
+    {"1280x1024@75p DMT", {1, 36}},
+    {"1920x1080@60p DMT", {1, 82}},
+};
+
+}  // namespace
+
+HdmiMode hdmi_mode_lookup(const char* name) {
+  if (!name) return {0, 0};
+  for (const HdmiModeName& m : kHdmiModes) {
+    if (strcmp(m.name, name) == 0) return m.mode;
+  }
+  return {0, 0};
+}
+
+void config_command_handle(const char* text, size_t length) {
+  (void)length;
+  if (!text) return;
+  cJSON* root = cJSON_Parse(text);
+  // A text that is no JSON object leaves every member empty: nothing matches.
+  Envelope e;
+  for (const char*& v : e.value) v = "";
+  if (cJSON_IsObject(root)) {
+    e.cmd = member(root, "cmd");
+    e.name = member(root, "name");
+    e.param = member(root, "param");
+    e.value[1] = member(root, "value");
+    char key[16];
+    for (int i = 2; i <= 12; i++) {
+      snprintf(key, sizeof key, "value%d", i);
+      e.value[i] = member(root, key);
+    }
+  }
+  e.flag = is_true(e.value[1]);
+  e.flag2 = is_true(e.value[2]);
+
+  const char* cmd = e.cmd;
+  if (strcmp(cmd, "configrequest") == 0) {
+    fprintf(stderr, "config request\n");
+    send_text(config_report_build());
+  } else if (strcmp(cmd, "wlan") == 0) {
+    if (strcmp(e.param, "scan") == 0) wifi_scan_command(e);
+  } else if (strcmp(cmd, "reboot") == 0) {
+    run("reboot");
+  } else if (strcmp(cmd, "restart") == 0) {
+    cJSON_Delete(root);
+    app_exit(3);
+    return;
+  } else if (strcmp(cmd, "shutdown") == 0) {
+    run("shutdown");
+  } else if (strcmp(cmd, "rc") == 0) {
+    rc_command(e);
+  } else if (strcmp(cmd, "updateparam") == 0) {
+    printf("Need to update param %s to %s\n", e.name, e.value[1]);
+    update_param(e);
+  }
+  cJSON_Delete(root);
+}
