@@ -1,0 +1,114 @@
+#!/bin/bash
+# The Debian package of this build: its metadata declares the runtime
+# dependencies and the architecture, it holds the layout, and its postinst
+# puts the default settings on /boot only when there are none.
+# usage: deb_test.sh BUILD_DIR
+set -u
+build=$1
+tmp=$(mktemp -d /tmp/pqw-deb-XXXXXX)
+trap 'rm -rf "$tmp"' EXIT
+failures=0
+checks=0
+fail() {
+  echo "FAIL: $*" >&2
+  failures=$((failures + 1))
+}
+check() {
+  checks=$((checks + 1))
+  local what=$1
+  shift
+  "$@" || fail "$what"
+}
+for tool in cpack dpkg-deb; do
+  command -v "$tool" >/dev/null || {
+    echo "SKIP: $tool missing"
+    exit 77
+  }
+done
+
+(cd "$tmp" && cpack -G DEB -B "$tmp/out" --config "$build/CPackConfig.cmake") >"$tmp/cpack.log" 2>&1
+rc=$?
+debs=("$tmp"/out/*.deb)
+check "cpack exits 0" [ $rc -eq 0 ]
+check "one package: ${debs[*]}" [ ${#debs[@]} -eq 1 -a -f "${debs[0]}" ]
+if [ $rc -ne 0 ] || [ ! -f "${debs[0]}" ]; then
+  cat "$tmp/cpack.log" >&2
+  echo "0 passed, 1 failed"
+  exit 1
+fi
+deb=${debs[0]}
+# The architecture the daemon was compiled for, from its ELF header.
+machine=$(od -An -tx1 -j18 -N2 "$build/bin/pelquarinthos-wired" | tr -d ' \n')
+case "$machine" in
+  3e00) arch=amd64 ;;
+  b700) arch=arm64 ;;
+  2800) arch=armhf ;;
+  *) arch="unknown ELF machine $machine" ;;
+esac
+check "file name" [ "$(basename "$deb")" = "pelquarinthos-wired_0.14.11_$arch.deb" ]
+field() { dpkg-deb -f "$deb" "$1"; }
+check "Package" [ "$(field Package)" = pelquarinthos-wired ]
+check "Version" [ "$(field Version)" = 0.14.11 ]
+check "Architecture $arch" [ "$(field Architecture)" = "$arch" ]
+depends=$(field Depends)
+dep_names=$(tr ',' '\n' <<<"$depends" | sed -e 's/^ *//' -e 's/ .*//')
+for dep in libcjson1 libinih1 libcurl4 libgpiod2 iproute2 libc6 libstdc++6; do
+  check "Depends lists $dep: $depends" grep -qxF "$dep" <<<"$dep_names"
+done
+check "Maintainer" [ -n "$(field Maintainer)" ]
+
+dpkg-deb -c "$deb" | awk '{print $6 ($7 == "->" ? " -> " $8 : "")}' >"$tmp/contents"
+for path in ./usr/bin/pelquarinthos-wired ./lib/systemd/system/pelquarinthos-wired.service \
+  ./var/lib/pelquarinthos-wired/scripts/hdmi-change.sh \
+  ./var/lib/pelquarinthos-wired/scripts/hdmi-mode.sh \
+  ./var/lib/pelquarinthos-wired/scripts/boot-config.sh \
+  "./var/lib/pelquarinthos-wired/pelquarinthos.conf -> /run/pelquarinthos.conf" \
+  ./usr/share/pelquarinthos-wired/pelquarinthos-wired.conf; do
+  check "package holds $path" grep -qxF "$path" "$tmp/contents"
+done
+check "package holds nothing under /boot" bash -c "! grep -q '^\./boot' '$tmp/contents'"
+
+# The settings file is not a conffile: a package upgrade never touches it.
+dpkg-deb -e "$deb" "$tmp/control"
+check "no conffiles" [ ! -s "$tmp/control/conffiles" ]
+for s in postinst prerm postrm; do
+  check "$s is executable" [ -x "$tmp/control/$s" ]
+done
+
+# postinst configure in an alternate root (DPKG_ROOT), with mount tools and
+# systemd faked away.
+root=$tmp/root
+dpkg-deb -x "$deb" "$root"
+mkdir -p "$root/boot" "$tmp/bin"
+for tool in cat cp dirname grep mv rm; do
+  ln -s "$(command -v "$tool")" "$tmp/bin/$tool"
+done
+for tool in mountpoint findmnt mount sync systemctl deb-systemd-helper deb-systemd-invoke; do
+  printf '#!/bin/sh\necho "%s $*" >> "%s/calls.log"\nexit 1\n' "$tool" "$tmp" >"$tmp/bin/$tool"
+done
+chmod +x "$tmp/bin"/*
+postinst() {
+  env -i PATH="$tmp/bin" DPKG_ROOT="$root" "$tmp/control/postinst" configure "$@" \
+    >"$tmp/postinst.out" 2>&1
+}
+conf=$root/boot/pelquarinthos-wired.conf
+postinst ""
+check "postinst exits 0" [ $? -eq 0 ]
+check "postinst writes the default settings when none exist" \
+  cmp -s "$conf" "$root/usr/share/pelquarinthos-wired/pelquarinthos-wired.conf"
+check "no temporary file left" [ ! -e "$conf.dpkg-new" ]
+printf 'control_enabled=1\r\n' >"$conf"
+postinst 0.14.10
+check "postinst on upgrade exits 0" [ $? -eq 0 ]
+check "postinst keeps the user's settings" [ "$(cat "$conf")" = $'control_enabled=1\r' ]
+check "with DPKG_ROOT nothing touches the running system" \
+  bash -c "! grep -qE '^(systemctl|deb-systemd)' '$tmp/calls.log' 2>/dev/null"
+rm -f "$conf"
+rmdir "$root/boot"
+postinst ""
+check "postinst without a boot directory still exits 0" [ $? -eq 0 ]
+check "postinst says why it wrote nothing" grep -q "cannot write" "$tmp/postinst.out"
+
+echo "deb: $checks checks, $failures failed"
+echo "$((checks - failures)) passed, $failures failed"
+[ "$failures" -eq 0 ]
