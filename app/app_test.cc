@@ -1,0 +1,337 @@
+// Start-up pieces: the status beacon, the supervisor's hostapd check, the
+// command line, the shared-memory blocks and config_load.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <ftw.h>
+#include <sstream>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+#include "app/config_record.h"
+#include "app/hud_block.h"
+#include "app/options.h"
+#include "app/shm_names.h"
+#include "app/startup.h"
+#include "config/config_file.h"
+#include "platform/clock.h"
+#include "platform/paths.h"
+#include "platform/ports.h"
+#include "platform/shell.h"
+#include "viewer/viewer_send.h"
+
+namespace {
+
+alignas(8) uint8_t g_hud[kHudSize];
+
+std::string slurp(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  std::stringstream ss;
+  ss << f.rdbuf();
+  return ss.str();
+}
+
+int remove_entry(const char* path, const struct stat*, int, struct FTW*) { return remove(path); }
+
+struct TempDir {
+  std::string dir;
+  TempDir() {
+    char templ[] = "/tmp/pqw-app-test.XXXXXX";
+    dir = mkdtemp(templ);
+  }
+  ~TempDir() { nftw(dir.c_str(), remove_entry, 16, FTW_DEPTH | FTW_PHYS); }
+};
+
+TEST(Beacon, BytesAndFlags) {
+  ConfigRecord rec{};
+  memset(g_hud, 0, sizeof g_hud);
+  uint8_t b[kBeaconSize];
+  beacon_build(&rec, g_hud, b);
+  const uint8_t idle[kBeaconSize] = {6, 0x01, 0, 0, 0, 0, 0};
+  EXPECT_EQ(memcmp(b, idle, sizeof b), 0);
+
+  struct Case {
+    void (*set)(ConfigRecord*, uint8_t*);
+    uint8_t flags;
+  } cases[] = {
+      {[](ConfigRecord* r, uint8_t*) { r->apstate = 1; }, 0x03},
+      {[](ConfigRecord* r, uint8_t*) { r->hdmi_enabled = 1; }, 0x05},
+      {[](ConfigRecord* r, uint8_t*) { r->camera_connected = 1; }, 0x11},
+      {[](ConfigRecord*, uint8_t* h) { h[HUD_BEACON_BIT6] = 0xFE; }, 0x01},  // only bit 0 counts
+      {[](ConfigRecord*, uint8_t* h) { h[HUD_BEACON_BIT6] = 0x03; }, 0x41},
+      {[](ConfigRecord*, uint8_t* h) { h[HUD_BEACON_BIT7] = 0x01; }, 0x81},
+      {[](ConfigRecord* r, uint8_t* h) {
+         r->apstate = r->hdmi_enabled = r->camera_connected = 1;
+         h[HUD_BEACON_BIT6] = h[HUD_BEACON_BIT7] = 0xFF;
+         r->control_enabled = r->osd_enabled = 1;  // not in the flags
+       },
+       0xD7},
+  };
+  for (const Case& c : cases) {
+    ConfigRecord r{};
+    memset(g_hud, 0, sizeof g_hud);
+    c.set(&r, g_hud);
+    EXPECT_EQ(beacon_flags(&r, g_hud), c.flags);
+    EXPECT_EQ(beacon_flags(&r, g_hud) & 0x28, 0);
+  }
+
+  memset(g_hud, 0, sizeof g_hud);
+  rec.focus_assistant_enabled = 1;
+  g_hud[HUD_CLIENT_COUNT] = 3;
+  g_hud[HUD_RC_STATE] = 6;
+  beacon_build(&rec, g_hud, b);
+  const uint8_t busy[kBeaconSize] = {6, 0x01, 3, 0, 1, 6, 0};
+  EXPECT_EQ(memcmp(b, busy, sizeof b), 0);
+}
+
+std::vector<std::vector<uint8_t>> g_sent;
+std::vector<uint32_t> g_slept;
+
+TEST(Beacon, CycleSendsThreeThenWaits) {
+  hud_set_block(g_hud);
+  memset(g_hud, 0, sizeof g_hud);
+  memset(config_record(), 0, sizeof(ConfigRecord));
+  g_hud[HUD_CLIENT_COUNT] = 2;
+  g_sent.clear();
+  g_slept.clear();
+  viewer_set_tap([](int channel, const uint8_t* p, size_t n) {
+    if (channel == 0) g_sent.emplace_back(p, p + n);
+  });
+  sleep_set_fn([](uint32_t us) { g_slept.push_back(us); });
+  beacon_cycle();
+  sleep_set_fn(nullptr);
+  viewer_set_tap(nullptr);
+  const std::vector<uint8_t> want = {6, 1, 2, 0, 0, 0, 0};
+  ASSERT_EQ(g_sent.size(), 3u);
+  for (const auto& m : g_sent) EXPECT_EQ(m, want);
+  EXPECT_EQ(g_slept, (std::vector<uint32_t>{100000, 100000, 100000, 500000}));
+}
+
+TEST(Supervisor, HostapdCheckFollowsApIface) {
+  TempDir t;
+  std::string bin = t.dir + "/bin";
+  mkdir(bin.c_str(), 0755);
+  shell_set_sandbox(t.dir.c_str());
+  hud_set_block(g_hud);
+  ConfigRecord* rec = config_record();
+  memset(rec, 0, sizeof *rec);
+
+  rec->apstate = 1;
+  supervisor_pass();  // no interface: nothing is run, apstate 0
+  EXPECT_EQ(rec->apstate, 0);
+  EXPECT_EQ(slurp(t.dir + "/commands.log").find("pidof"), std::string::npos);
+
+  CFG_TEXT_SET(rec->ap_iface, "wlan1");
+  supervisor_pass();  // no pidof at all reads as not running
+  EXPECT_EQ(rec->apstate, 0);
+  std::ofstream(bin + "/pidof") << "#!/bin/sh\nexit 0\n";
+  chmod((bin + "/pidof").c_str(), 0755);
+  supervisor_pass();
+  EXPECT_EQ(rec->apstate, 1);
+  std::ofstream(bin + "/pidof") << "#!/bin/sh\nexit 1\n";
+  supervisor_pass();
+  EXPECT_EQ(rec->apstate, 0);
+  EXPECT_EQ(slurp(t.dir + "/commands.log"),
+            "pidof hostapd > /dev/null\npidof hostapd > /dev/null\npidof hostapd > /dev/null\n");
+  shell_set_sandbox(nullptr);
+}
+
+TEST(Options, EveryOptionAndErrors) {
+  std::vector<std::string> args = {"pelquarinthos-wired",
+                                   "--sim",
+                                   "--sim-dir",
+                                   "/tmp/s",
+                                   "--root=/tmp/r",
+                                   "--shm-prefix",
+                                   "",
+                                   "--shell-sandbox",
+                                   "/tmp/b",
+                                   "--gpio-log",
+                                   "/tmp/g.log",
+                                   "--pwm-channel",
+                                   "1",
+                                   "--can",
+                                   "udp:1:127.0.0.1:2",
+                                   "--i2c=udp:3",
+                                   "--camera-ftp",
+                                   "ftp://127.0.0.1:2121",
+                                   "--viewer-port",
+                                   "4243",
+                                   "--video-port=5001",
+                                   "--djigo-port",
+                                   "6790"};
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  AppOptions o;
+  std::string err;
+  ASSERT_TRUE(options_parse(static_cast<int>(argv.size()), argv.data(), &o, &err)) << err;
+  EXPECT_TRUE(o.sim);
+  EXPECT_EQ(o.sim_dir, "/tmp/s");
+  EXPECT_EQ(o.root, "/tmp/r");
+  EXPECT_TRUE(o.shm_prefix_set);
+  EXPECT_EQ(o.shm_prefix, "");
+  EXPECT_EQ(o.shell_sandbox, "/tmp/b");
+  EXPECT_EQ(o.gpio_log, "/tmp/g.log");
+  EXPECT_EQ(o.pwm_channel, 1);
+  EXPECT_EQ(o.can, "udp:1:127.0.0.1:2");
+  EXPECT_EQ(o.i2c, "udp:3");
+  EXPECT_EQ(o.camera_ftp, "ftp://127.0.0.1:2121");
+  EXPECT_EQ(o.viewer_port, 4243);
+  EXPECT_EQ(o.video_port, 5001);
+  EXPECT_EQ(o.djigo_port, 6790);
+
+  for (std::vector<std::string> bad : {std::vector<std::string>{"x", "--bogus"},
+                                       {"x", "--viewer-port"},
+                                       {"x", "--viewer-port", "70000"},
+                                       {"x", "--video-port", "12ab"}}) {
+    std::vector<char*> bv;
+    for (auto& a : bad) bv.push_back(a.data());
+    EXPECT_FALSE(options_parse(static_cast<int>(bv.size()), bv.data(), &o, &err)) << bad[1];
+    EXPECT_FALSE(err.empty());
+  }
+
+  // Without options everything stays as on the Pi.
+  char name[] = "x";
+  char* plain[] = {name};
+  AppOptions none;
+  ASSERT_TRUE(options_parse(1, plain, &none, &err));
+  options_apply(none);
+  EXPECT_EQ(net_ports().viewer, 4242);
+  EXPECT_EQ(net_ports().video, 5000);
+  EXPECT_EQ(net_ports().djigo, 6789);
+  EXPECT_EQ(paths_root(), "");
+  EXPECT_EQ(shell_sandbox(), "");
+  EXPECT_EQ(hud_shm_name(), "/hud_mem");
+  EXPECT_EQ(config_shm_name(), "/config_mem");
+}
+
+TEST(HudHelpers, UnalignedFieldsRoundTrip) {
+  uint8_t block[kHudSize] = {};
+  for (size_t off : {1u, 3u, 2379u, 2411u, 2627u}) {
+    hud_set_u16(block, off, 0xBEEF);
+    EXPECT_EQ(hud_get_u16(block, off), 0xBEEF);
+    EXPECT_EQ(block[off], 0xEF);  // little-endian
+    hud_set_u32(block, off, 0xDEADBEEF);
+    EXPECT_EQ(hud_get_u32(block, off), 0xDEADBEEFu);
+    EXPECT_EQ(hud_get_i32(block, off), static_cast<int32_t>(0xDEADBEEF));
+    hud_set_f64(block, off, -1.25);
+    EXPECT_EQ(hud_get_f64(block, off), -1.25);
+  }
+  memset(block, 0x55, sizeof block);
+  hud_set_text(block, HUD_VERSION, 20, "a text far longer than twenty bytes");
+  EXPECT_EQ(block[HUD_VERSION + 19], 0);
+  EXPECT_EQ(block[HUD_VERSION + 20], 0x55);  // the next field is untouched
+  hud_set_u8(block, kHudSize - 1, 7);
+  hud_fill(block, kHudSize - 2, 9, 100);  // bounded by the block
+  EXPECT_EQ(block[kHudSize - 1], 9);
+}
+
+struct ShmPrefix {
+  std::string prefix;
+  ShmPrefix() {
+    prefix = "pqwapptest" + std::to_string(getpid()) + "_";
+    config_shm_set_prefix(prefix.c_str());
+  }
+  ~ShmPrefix() {
+    shm_unlink(hud_shm_name().c_str());
+    shm_unlink(config_shm_name().c_str());
+    config_shm_set_prefix("");
+  }
+  off_t size_of(const std::string& name) {
+    int fd = shm_open(name.c_str(), O_RDONLY, 0);
+    if (fd < 0) return -1;
+    struct stat st;
+    fstat(fd, &st);
+    close(fd);
+    return st.st_size;
+  }
+};
+
+TEST(HudShm, CreatesGrowsButNeverShrinks) {
+  ShmPrefix p;
+  uint8_t* a = hud_shm_open();
+  ASSERT_NE(a, nullptr);
+  EXPECT_EQ(p.size_of(hud_shm_name()), static_cast<off_t>(kHudSize));
+  a[100] = 42;
+  uint8_t* b = hud_shm_open();  // the same object again, contents kept
+  EXPECT_EQ(b[100], 42);
+  munmap(a, kHudSize);
+  munmap(b, kHudSize);
+
+  // A bigger block left by someone else keeps its size; a shorter one grows
+  // so that writes near the end do not fault.
+  int fd = shm_open(hud_shm_name().c_str(), O_RDWR, 0600);
+  ASSERT_EQ(ftruncate(fd, 4096), 0);
+  munmap(hud_shm_open(), kHudSize);
+  EXPECT_EQ(p.size_of(hud_shm_name()), 4096);
+  ASSERT_EQ(ftruncate(fd, 100), 0);
+  close(fd);
+  uint8_t* c = hud_shm_open();
+  c[kHudSize - 1] = 1;
+  EXPECT_EQ(p.size_of(hud_shm_name()), static_cast<off_t>(kHudSize));
+  munmap(c, kHudSize);
+}
+
+struct InDir {
+  char old[4096];
+  explicit InDir(const std::string& dir) {
+    EXPECT_NE(getcwd(old, sizeof old), nullptr);
+    EXPECT_EQ(chdir(dir.c_str()), 0);
+  }
+  ~InDir() { EXPECT_EQ(chdir(old), 0); }
+};
+
+TEST(ConfigLoad, DefaultsFileAndConfigMem) {
+  ShmPrefix p;
+  TempDir t;
+  InDir in(t.dir);
+  hud_set_block(g_hud);
+  memset(g_hud, 0, sizeof g_hud);
+  ConfigRecord* rec = config_record();
+
+  // No file: defaults only, map left empty, /config_mem not created.
+  rec->camera_type = 9;
+  EXPECT_LT(config_load(), 0);
+  EXPECT_EQ(rec->camera_type, 0);
+  EXPECT_STREQ(rec->rc_input_mode, "pwm");
+  EXPECT_STREQ(rec->rc2_input_mode, "sbus");
+  EXPECT_STREQ(rec->rc_input_map, "");
+  EXPECT_EQ(p.size_of(config_shm_name()), -1);
+
+  // A file without a map gets 31 commas and leaves the channel table alone;
+  // an existing /config_mem of another size is set to one record.
+  int fd = shm_open(config_shm_name().c_str(), O_RDWR | O_CREAT, 0600);
+  ASSERT_EQ(ftruncate(fd, 10), 0);
+  close(fd);
+  std::ofstream("pelquarinthos.conf") << "rc_input_mode=ppmppm\nshield_timeout=30\n";
+  EXPECT_GE(config_load(), 0);
+  EXPECT_STREQ(rec->rc_input_mode, "ppmpp");
+  EXPECT_EQ(rec->shield_timeout, 30000);
+  EXPECT_STREQ(rec->rc_input_map, ",,,,,,,,,,,,,,,,,,,,,,,,,,,,,,,");
+  for (int i = 0; i < 32; i++) EXPECT_EQ(g_hud[HUD_RC_MAP + i], 0);
+  EXPECT_EQ(p.size_of(config_shm_name()), static_cast<off_t>(sizeof(ConfigRecord)));
+
+  // The record is published there, and again after each change.
+  fd = shm_open(config_shm_name().c_str(), O_RDONLY, 0);
+  void* m = mmap(nullptr, sizeof(ConfigRecord), PROT_READ, MAP_SHARED, fd, 0);
+  close(fd);
+  ASSERT_NE(m, MAP_FAILED);
+  const ConfigRecord* shm = static_cast<const ConfigRecord*>(m);
+  EXPECT_EQ(memcmp(shm, rec, sizeof *rec), 0);
+  rec->hdmi_enabled = 1;
+  config_publish();
+  EXPECT_EQ(shm->hdmi_enabled, 1);
+
+  // An empty map key: the stored text is the default, the table all 255.
+  std::ofstream("pelquarinthos.conf") << "rc_input_map=\n";
+  config_load();
+  EXPECT_STREQ(rec->rc_input_map, ",,,,,,,,,,,,,,,,,,,,,,,,,,,,,,,");
+  for (int i = 0; i < 32; i++) EXPECT_EQ(g_hud[HUD_RC_MAP + i], 255);
+  munmap(m, sizeof(ConfigRecord));
+}
+
+}  // namespace
