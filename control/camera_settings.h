@@ -15,5 +15,7 @@ void camera_set_image_mode(const char* mode);
 void camera_set_power(const char* state);
 void camera_reset();
 
-// The 24-bit shutter code of a shutter text ("1/8000", "30", ...); 0 when unknown.
+// The 24-bit shutter code of one of the camera's 57 shutter texts, sent low
+// byte first: "30s" -> 1E 00 00, "1.67" -> 01 80 43, "8000" -> 40 9F 00;
+// any other text ("1/1000") -> 0.
 uint32_t shutter_code(const char* text);

@@ -1,10 +1,41 @@
 // Viewer JSON commands on worker threads; the HUD command mailbox poller.
+//
+// Every command text goes first to the configuration handler and then to the
+// camera dispatcher; each parses it itself and ignores what it does not know.
+//
+// RC value report (every ~400 ms while rc_input_enabled), 67 bytes to viewers:
+//   0F <HUD 887> 20 <HUD 890..953: 32 channel values, u16 LE each>
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <pthread.h>
+
+// Largest command text a viewer can send: the payload of one viewer message.
+inline constexpr size_t kCommandTextMax = 1488;
+// Workers that may run at once; a command that finds them all busy is dropped
+// (and counted) rather than queued, so a flood cannot exhaust the process.
+inline constexpr int kCommandWorkersMax = 16;
 
 // Copies the command text (bounded by the viewer message size) and runs the
 // configuration handler and then the camera dispatcher on a new thread.
 void command_worker_start(const char* text, size_t length);
 // Thread body: the HUD mailbox and the RC value report, every 100 ms.
 void* hud_command_poller(void*);
+// One pass of the poller without its sleep (tests drive it with a fake clock).
+void hud_command_poll_once();
+
+// Counters for tests and diagnostics.
+struct CommandWorkerStats {
+  uint32_t started;         // workers created
+  uint32_t running;         // workers not yet finished
+  uint32_t dropped_busy;    // commands dropped: kCommandWorkersMax already running
+  uint32_t dropped_thread;  // commands dropped: the thread could not be created
+};
+CommandWorkerStats command_worker_stats();
+
+// Test seam: replaces the creation of a detached worker thread running
+// body(arg); non-zero means it could not be created (nullptr: pthread_create
+// and pthread_detach).
+using WorkerThreadCreate = int (*)(pthread_t* thread, void* (*body)(void*), void* arg);
+void command_worker_set_thread_create(WorkerThreadCreate create);

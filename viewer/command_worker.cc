@@ -1,0 +1,146 @@
+// Viewer JSON commands on short-lived worker threads, and the poller of the
+// HUD command mailbox and the RC value report.
+//
+// A viewer command may take seconds (the playback presses sleep between
+// button packets), so each runs on its own detached thread and the discovery
+// receive thread never waits. The number of workers alive at once is bounded:
+// a flood of commands must not exhaust threads or memory, so a command that
+// finds every worker busy is dropped and counted, never queued.
+#include "viewer/command_worker.h"
+
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include "app/config_record.h"
+#include "app/hud_block.h"
+#include "config/config_command.h"
+#include "control/camera_dispatch.h"
+#include "link/link_state.h"
+#include "platform/clock.h"
+#include "viewer/viewer_send.h"
+
+namespace {
+
+constexpr size_t kMailboxSize = 512;
+constexpr size_t kRcReportSize = 67;
+constexpr uint8_t kRcReportCode = 15;
+constexpr size_t kRcChannels = 32;
+
+// The worker's own copy: the receive thread reuses its buffer at once.
+struct WorkerCommand {
+  size_t length;
+  char text[kCommandTextMax + 1];
+};
+
+std::atomic<uint32_t> g_started{0};
+std::atomic<int> g_running{0};
+std::atomic<uint32_t> g_dropped_busy{0};
+std::atomic<uint32_t> g_dropped_thread{0};
+std::atomic<bool> g_said_busy{false};
+std::atomic<bool> g_said_thread{false};
+std::atomic<WorkerThreadCreate> g_create{nullptr};
+
+// Workers are never joined: detached at once, they release their own
+// resources when they end.
+int default_create(pthread_t* thread, void* (*body)(void*), void* arg) {
+  int r = pthread_create(thread, nullptr, body, arg);
+  if (r == 0) pthread_detach(*thread);
+  return r;
+}
+
+void run_handlers(const char* text, size_t length) {
+  config_command_handle(text, length);
+  camera_command_dispatch(text, length);
+}
+
+void* command_worker(void* arg) {
+  WorkerCommand* command = static_cast<WorkerCommand*>(arg);
+  run_handlers(command->text, command->length);
+  delete command;
+  g_running.fetch_sub(1);
+  return nullptr;
+}
+
+void drop(std::atomic<uint32_t>& counter, std::atomic<bool>& said, const char* why) {
+  counter.fetch_add(1);
+  if (!said.exchange(true)) fprintf(stderr, "command dropped: %s\n", why);
+}
+
+}  // namespace
+
+void command_worker_start(const char* text, size_t length) {
+  if (!text) return;
+  // Reserve a place first, so that at most kCommandWorkersMax threads ever
+  // hold a command at the same moment.
+  if (g_running.fetch_add(1) >= kCommandWorkersMax) {
+    g_running.fetch_sub(1);
+    drop(g_dropped_busy, g_said_busy, "too many command workers running");
+    return;
+  }
+  WorkerCommand* command = new (std::nothrow) WorkerCommand;
+  if (!command) {
+    g_running.fetch_sub(1);
+    drop(g_dropped_thread, g_said_thread, "no memory for a command worker");
+    return;
+  }
+  // The whole text up to the size of one viewer message: a Wi-Fi setting
+  // with real names and keys is far longer than a short fixed copy.
+  size_t n = strnlen(text, length < kCommandTextMax ? length : kCommandTextMax);
+  memcpy(command->text, text, n);
+  command->text[n] = '\0';
+  command->length = n;
+  WorkerThreadCreate create = g_create.load();
+  pthread_t thread;
+  if ((create ? create : default_create)(&thread, command_worker, command) != 0) {
+    delete command;
+    g_running.fetch_sub(1);
+    drop(g_dropped_thread, g_said_thread, "command worker thread could not be created");
+    return;
+  }
+  g_started.fetch_add(1);
+}
+
+void hud_command_poll_once() {
+  uint32_t now = time_ms();
+  uint8_t* hud = hud_block();
+  if (!hud) return;
+
+  if (hud_get_u8(hud, HUD_MAILBOX) != 0) {
+    // Copy first, then clear: a writer that fills the mailbox in between
+    // loses its text, which the local processes accept.
+    char text[kMailboxSize] = {};
+    hud_read(hud, HUD_MAILBOX, text, kMailboxSize - 1);
+    hud_fill(hud, HUD_MAILBOX, 0, kMailboxSize);
+    run_handlers(text, strlen(text));
+  }
+
+  LinkState& ls = link_state();
+  if (cfg_get(config_record()->rc_input_enabled) != 0 &&
+      now - ls.last_rc_report_time.load() > 300) {
+    ls.last_rc_report_time.store(now);
+    uint8_t report[kRcReportSize] = {};
+    report[0] = kRcReportCode;
+    report[1] = hud_get_u8(hud, HUD_RC_STATE);
+    report[2] = static_cast<uint8_t>(kRcChannels);
+    hud_read(hud, HUD_RC_CHANNELS, report + 3, kRcChannels * 2);
+    viewer_send(report, sizeof report, 0);
+  }
+}
+
+void* hud_command_poller(void*) {
+  for (;;) {
+    hud_command_poll_once();
+    sleep_us(100 * 1000);
+  }
+  return nullptr;
+}
+
+CommandWorkerStats command_worker_stats() {
+  int running = g_running.load();
+  return CommandWorkerStats{g_started.load(), static_cast<uint32_t>(running < 0 ? 0 : running),
+                            g_dropped_busy.load(), g_dropped_thread.load()};
+}
+
+void command_worker_set_thread_create(WorkerThreadCreate create) { g_create.store(create); }
