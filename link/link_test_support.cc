@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <mutex>
 #include <sstream>
@@ -16,8 +17,8 @@ namespace {
 std::mutex g_mutex;
 std::vector<Bytes> g_packets;
 std::vector<Bytes> g_messages;
-std::atomic<int> g_result{0};  // 0: return the length
-std::atomic<uint32_t> g_now{0};
+std::atomic<int> g_result{0};       // 0: return the length
+std::atomic<uint64_t> g_now_us{0};  // microseconds, so that 500 us sleeps add up
 
 int capture_writer(const uint8_t* bytes, size_t length) {
   int r = g_result.load();
@@ -33,8 +34,8 @@ void capture_tap(int channel, const uint8_t* payload, size_t length) {
   g_messages.emplace_back(payload, payload + length);
 }
 
-uint32_t fake_now() { return g_now.load(); }
-void fake_sleep(uint32_t us) { g_now.fetch_add(us / 1000); }
+uint32_t fake_now() { return static_cast<uint32_t>(g_now_us.load() / 1000); }
+void fake_sleep(uint32_t us) { g_now_us.fetch_add(us); }
 
 }  // namespace
 
@@ -88,12 +89,12 @@ void capture_clear() {
 void capture_set_result(int result) { g_result.store(result); }
 
 void fake_clock_install(uint32_t start) {
-  g_now.store(start);
+  g_now_us.store(uint64_t{start} * 1000);
   time_set_source(fake_now);
   sleep_set_fn(fake_sleep);
 }
-void fake_clock_set(uint32_t now) { g_now.store(now); }
-void fake_clock_advance(uint32_t ms) { g_now.fetch_add(ms); }
+void fake_clock_set(uint32_t now) { g_now_us.store(uint64_t{now} * 1000); }
+void fake_clock_advance(uint32_t ms) { g_now_us.fetch_add(uint64_t{ms} * 1000); }
 void fake_clock_remove() {
   time_set_source(nullptr);
   sleep_set_fn(nullptr);
@@ -111,4 +112,9 @@ std::string read_file(const std::string& path) {
   std::stringstream ss;
   ss << f.rdbuf();
   return ss.str();
+}
+
+void remove_tree(const std::string& dir) {
+  std::error_code ec;
+  if (!dir.empty()) std::filesystem::remove_all(dir, ec);
 }

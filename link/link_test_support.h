@@ -40,6 +40,7 @@ struct TestHud {
   TestHud& operator=(const TestHud&) = delete;
 };
 
-// A fresh temporary directory (removed by the test's end only if empty).
+// A fresh temporary directory; remove_tree takes it away again.
 std::string temp_dir(const char* tag);
+void remove_tree(const std::string& dir);
 std::string read_file(const std::string& path);
