@@ -1,0 +1,186 @@
+// Helpers shared by the RC, I2C, shield and media listing tests: a packet
+// capture on the link writer, a fake clock whose sleeps advance it, and a
+// throw-away root with a shell sandbox.
+#pragma once
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/config_record.h"
+#include "control/camera_ops.h"
+#include "link/link_packet.h"
+#include "link/link_state.h"
+#include "platform/clock.h"
+#include "platform/paths.h"
+#include "platform/shell.h"
+
+namespace inputs_test {
+
+// Packets as the bus would see them, in hex; the sequence bytes (6, 7) show
+// as ".." and the CRC16 is checked and left off, so that expectations read
+// like the packet tables: "55 0E 04 66 02 01 .. .. 40 02 2E 19".
+inline std::mutex g_packets_mutex;
+inline std::vector<std::string> g_packets;
+
+inline std::string hex(const uint8_t* b, size_t n) {
+  std::string s;
+  char t[4];
+  for (size_t i = 0; i < n; i++) {
+    snprintf(t, sizeof t, "%02X", b[i]);
+    if (!s.empty()) s += ' ';
+    s += t;
+  }
+  return s;
+}
+
+inline int capture_writer(const uint8_t* bytes, size_t length) {
+  std::string s;
+  if (length < 13) {
+    s = "SHORT " + hex(bytes, length);
+  } else {
+    uint16_t crc = link_crc16(bytes, length - 2);
+    bool ok = bytes[length - 2] == (crc & 0xFF) && bytes[length - 1] == (crc >> 8) &&
+              bytes[1] == length && link_crc8(bytes, 3) == bytes[3];
+    s = hex(bytes, 6) + " .. .. " + hex(bytes + 8, length - 10);
+    if (!ok) s = "BADCRC " + s;
+  }
+  std::lock_guard<std::mutex> lock(g_packets_mutex);
+  g_packets.push_back(s);
+  return static_cast<int>(length);
+}
+
+inline std::vector<std::string> take_packets() {
+  std::lock_guard<std::mutex> lock(g_packets_mutex);
+  std::vector<std::string> v;
+  v.swap(g_packets);
+  return v;
+}
+
+// Fake clock: sleeps advance it and are added up.
+inline std::atomic<uint32_t> g_now{100000};
+inline std::atomic<uint64_t> g_slept_us{0};
+inline uint32_t fake_now() { return g_now.load(); }
+inline void fake_sleep(uint32_t us) {
+  g_slept_us.fetch_add(us);
+  g_now.fetch_add(us / 1000);
+}
+inline void use_fake_time(uint32_t start) {
+  g_now.store(start);
+  g_slept_us.store(0);
+  time_set_source(fake_now);
+  sleep_set_fn(fake_sleep);
+}
+inline void use_real_time() {
+  time_set_source(nullptr);
+  sleep_set_fn(nullptr);
+}
+
+// The camera operations' shared state as at process start, link up.
+inline void reset_link_state() {
+  LinkState& ls = link_state();
+  ls.link_up.store(1);
+  ls.mode.store(0);
+  ls.cooperative.store(0);
+  ls.last_gimbal_command_time.store(0);
+  ls.wanted_orientation_lock.store(0);
+  ls.button_divider.store(0);
+  ls.gimbal_stopped.store(0);
+  ls.pan_target.store(0);
+  ls.tilt_target.store(0);
+  ls.dutch_target.store(0);
+  ls.zoom_step.store(0);
+  ls.digital_zoom_percent.store(0);
+  ls.zoom_speed.store(0);
+  ls.rc_pan_share.store(0);
+  ls.rc_tilt_share.store(0);
+  ls.viewer_pan.store(0);
+  ls.viewer_tilt.store(0);
+  ls.interval_active.store(0);
+  ls.focus_range.store(0);
+  ls.capture_mode.store(0);
+  ls.capture_submode.store(0);
+  rc_aperture_index.store(-1);
+  rc_shutter_index.store(-1);
+  camera_last_digital_zoom.store(-1);
+  attitude_from_rc.store(1);
+}
+
+// A temporary root (boot/, run/, bin/) that also holds the shell sandbox.
+struct TempRoot {
+  std::string dir;
+  explicit TempRoot(const char* tag) {
+    std::string tmpl = std::string("/tmp/pqw-") + tag + "-XXXXXX";
+    std::vector<char> buf(tmpl.begin(), tmpl.end());
+    buf.push_back('\0');
+    if (mkdtemp(buf.data()) == nullptr) abort();
+    dir = buf.data();
+    for (const char* sub : {"/bin", "/boot", "/run"}) mkdir((dir + sub).c_str(), 0755);
+    shell_set_sandbox(dir.c_str());
+    paths_set_root(dir.c_str());
+  }
+  ~TempRoot() {
+    shell_set_sandbox(nullptr);
+    paths_set_root(nullptr);
+    remove_tree(dir);
+  }
+  static void remove_tree(const std::string& path) {
+    if (DIR* d = opendir(path.c_str())) {
+      while (dirent* e = readdir(d)) {
+        std::string n = e->d_name;
+        if (n == "." || n == "..") continue;
+        std::string p = path + "/" + n;
+        struct stat st {};
+        if (lstat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+          remove_tree(p);
+        } else {
+          unlink(p.c_str());
+        }
+      }
+      closedir(d);
+    }
+    rmdir(path.c_str());
+  }
+  std::string read(const std::string& rel) const {
+    std::ifstream f(dir + "/" + rel, std::ios::binary);
+    std::stringstream ss;
+    ss << f.rdbuf();
+    return ss.str();
+  }
+};
+
+// Packet builders for the templates the inputs drive.
+inline std::string le16(int v) {
+  uint16_t u = static_cast<uint16_t>(v);
+  uint8_t b[2] = {static_cast<uint8_t>(u & 0xFF), static_cast<uint8_t>(u >> 8)};
+  return hex(b, 2);
+}
+inline std::string f32(float f) {
+  uint8_t b[4];
+  memcpy(b, &f, 4);
+  return hex(b, 4);
+}
+// gimbal_speed: pan, dutch, tilt, then 0x90.
+inline std::string speed_packet(int pan, int tilt, int dutch) {
+  return "55 14 04 6D 02 04 .. .. 40 04 0C " + le16(pan) + " " + le16(dutch) + " " + le16(tilt) +
+         " 90";
+}
+// Remote-control button packet: sender 0x09, bytes 11..20 given.
+inline std::string button_packet(uint8_t receiver, uint8_t type, const std::string& payload) {
+  char head[64];
+  snprintf(head, sizeof head, "55 17 04 38 09 %02X .. .. %02X 01 01 ", receiver, type);
+  return head + payload;
+}
+
+}  // namespace inputs_test

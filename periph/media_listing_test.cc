@@ -1,0 +1,291 @@
+// Media listing: the listing parsers, then real lookups against an FTP
+// server on loopback (pyftpdlib) serving a temporary card tree.
+#include "periph/media_listing.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <fstream>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "app/hud_block.h"
+#include "control/inputs_test_util.h"
+
+extern char** environ;
+
+using namespace inputs_test;
+
+namespace {
+
+TEST(MediaListingParse, FolderIsTheLastLineWithMedia) {
+  struct Case {
+    const char* listing;
+    const char* folder;
+    const char* last;
+  };
+  const Case cases[] = {
+      {"100MEDIA\n101MEDIA\n", "101MEDIA", "101MEDIA"},
+      {"100MEDIA\r\n101MEDIA\r\nMISC\r\n", "101MEDIA", "MISC"},
+      {"101MEDIA\r\n100MEDIA\r\n", "100MEDIA", "100MEDIA"},  // the server's order counts
+      {"100MEDIA\n\n\n", "100MEDIA", "100MEDIA"},
+      {"MISC\nCALIB\n", "", "CALIB"},
+      {"", "", ""},
+      {"\r\n\n\r\n", "", ""},
+      {"A_MEDIA_B\nmedia\n", "A_MEDIA_B", "media"},
+      {"100MEDIA", "100MEDIA", "100MEDIA"},
+      {"DJI\x01X.JPG\r\n", "", "DJI?X.JPG"},
+      {"x\rMEDIA\r\n", "x?MEDIA", "x?MEDIA"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.listing);
+    char out[kMediaNameSize];
+    EXPECT_EQ(media_pick_folder(c.listing, out, sizeof out), strlen(c.folder));
+    EXPECT_STREQ(out, c.folder);
+    EXPECT_EQ(media_last_name(c.listing, out, sizeof out), strlen(c.last));
+    EXPECT_STREQ(out, c.last);
+  }
+  std::string long_line(150, 'M');
+  long_line += "MEDIA\n";
+  char out[kMediaNameSize];
+  EXPECT_EQ(media_pick_folder(long_line.c_str(), out, sizeof out), kMediaNameSize - 1);
+  EXPECT_EQ(std::string(out), std::string(kMediaNameSize - 1, 'M'));
+}
+
+// pyftpdlib on 127.0.0.1, port chosen by the kernel; every NLST it answers
+// is counted in a file beside the card.
+const char kServerScript[] = R"PY(
+import os, sys
+from pyftpdlib.authorizers import DummyAuthorizer
+from pyftpdlib.handlers import FTPHandler
+from pyftpdlib.servers import FTPServer
+import logging
+logging.disable(logging.CRITICAL)
+card, port_file, count_file = sys.argv[1], sys.argv[2], sys.argv[3]
+auth = DummyAuthorizer()
+auth.add_anonymous(card)
+class Handler(FTPHandler):
+    def ftp_NLST(self, path):
+        with open(count_file, "a") as f:
+            f.write("x")
+        return FTPHandler.ftp_NLST(self, path)
+Handler.authorizer = auth
+server = FTPServer(("127.0.0.1", 0), Handler)
+with open(port_file + ".tmp", "w") as f:
+    f.write(str(server.socket.getsockname()[1]))
+os.rename(port_file + ".tmp", port_file)
+server.serve_forever()
+)PY";
+
+bool can_connect(int port) {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(static_cast<uint16_t>(port));
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bool ok = connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+  close(fd);
+  return ok;
+}
+
+// A loopback port that nothing listens on.
+int closed_port() {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  socklen_t len = sizeof a;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+  close(fd);
+  return ntohs(a.sin_port);
+}
+
+class FtpCard : public ::testing::Test {
+ protected:
+  TempRoot root{"ftp"};
+  pid_t server = -1;
+  int port = 0;
+  static uint8_t hud[kHudSize];
+
+  void SetUp() override {
+    memset(hud, 0, sizeof hud);
+    hud_set_block(hud);
+    mkdir((root.dir + "/card").c_str(), 0755);
+    mkdir((root.dir + "/card/DCIM").c_str(), 0755);
+  }
+  void TearDown() override {
+    if (server > 0) {
+      kill(server, SIGTERM);
+      waitpid(server, nullptr, 0);
+    }
+    media_listing_set_base("ftp://192.168.42.2/DCIM/");
+  }
+  void file(const std::string& rel) {
+    std::string path = root.dir + "/card/DCIM/" + rel;
+    for (size_t at = path.find('/', root.dir.size() + 1); at != std::string::npos;
+         at = path.find('/', at + 1)) {
+      mkdir(path.substr(0, at).c_str(), 0755);
+    }
+    if (path.back() != '/') std::ofstream(path) << "x";
+  }
+  void start_server() {
+    std::string script = root.dir + "/server.py";
+    std::ofstream(script) << kServerScript;
+    std::string card = root.dir + "/card", port_file = root.dir + "/port",
+                count = root.dir + "/nlst";
+    const char* argv[] = {"/usr/bin/python3", script.c_str(), card.c_str(),
+                          port_file.c_str(),  count.c_str(),  nullptr};
+    ASSERT_EQ(posix_spawn(&server, argv[0], nullptr, nullptr, const_cast<char**>(argv), environ),
+              0);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (std::chrono::steady_clock::now() < deadline) {
+      std::ifstream in(port_file);
+      if (in >> port && can_connect(port)) break;
+      port = 0;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ASSERT_GT(port, 0) << "FTP server did not start";
+    media_listing_set_base(("ftp://127.0.0.1:" + std::to_string(port) + "/DCIM").c_str());
+  }
+  size_t nlst_count() { return root.read("nlst").size(); }
+  std::string result() {
+    char text[41] = {0};
+    hud_read(hud, HUD_MEDIA_TEXT, text, 40);
+    return text;
+  }
+  bool result_all_zero() {
+    for (size_t i = 0; i < 40; i++) {
+      if (hud[HUD_MEDIA_TEXT + i] != 0) return false;
+    }
+    return true;
+  }
+};
+
+uint8_t FtpCard::hud[kHudSize];
+
+TEST_F(FtpCard, NewestFileOfTheLastMediaFolder) {
+  file("100MEDIA/DJI_0001.JPG");
+  file("100MEDIA/DJI_0002.MOV");
+  file("101MEDIA/DJI_0003.JPG");
+  file("101MEDIA/DJI_0004.MOV");
+  file("MISC/ZZZ.TXT");
+  start_server();
+  // The server ends name lines in CR LF; whether they still arrive depends on
+  // libcurl's ASCII-mode line end conversion, so the CR is left out here.
+  std::string url = "ftp://127.0.0.1:" + std::to_string(port) + "/DCIM/";
+  char listing[256];
+  ftp_list(url.c_str(), listing, sizeof listing);
+  std::string text = listing;
+  std::erase(text, '\r');
+  EXPECT_EQ(text, "100MEDIA\n101MEDIA\nMISC\n");
+  memset(listing, 'x', sizeof listing);
+  ftp_list(url.c_str(), listing, 12);  // cut, and still terminated
+  EXPECT_EQ(strlen(listing), 11u);
+  EXPECT_EQ(std::string(listing, 8), "100MEDIA");
+  media_listing_lookup();
+  EXPECT_EQ(result(), "101MEDIA/DJI_0004.MOV");
+}
+
+TEST_F(FtpCard, EmptyFolderOrNoMediaFolderClearsTheResult) {
+  file("100MEDIA/DJI_0001.JPG");
+  file("101MEDIA/");
+  start_server();
+  hud_set_text(hud, HUD_MEDIA_TEXT, 40, "old/result");
+  media_listing_lookup();
+  EXPECT_TRUE(result_all_zero());
+
+  file("101MEDIA/DJI_0009.JPG");
+  media_listing_lookup();
+  EXPECT_EQ(result(), "101MEDIA/DJI_0009.JPG");
+}
+
+TEST_F(FtpCard, NoMediaFolder) {
+  file("MISC/A.JPG");
+  start_server();
+  hud_set_text(hud, HUD_MEDIA_TEXT, 40, "old/result");
+  media_listing_lookup();
+  EXPECT_TRUE(result_all_zero());
+  EXPECT_EQ(nlst_count(), 1u);  // the folder is never listed
+}
+
+TEST_F(FtpCard, LongNamesAreCutTo39) {
+  std::string name(60, 'A');
+  file("100MEDIA/" + name);
+  start_server();
+  media_listing_lookup();
+  EXPECT_EQ(result(), "100MEDIA/" + name.substr(0, 30));
+  EXPECT_EQ(hud[HUD_MEDIA_TEXT + 39], 0);
+}
+
+TEST_F(FtpCard, ServerDown) {
+  media_listing_set_base(("ftp://127.0.0.1:" + std::to_string(closed_port()) + "/DCIM/").c_str());
+  hud_set_text(hud, HUD_MEDIA_TEXT, 40, "old/result");
+  auto t0 = std::chrono::steady_clock::now();
+  media_listing_lookup();
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(5));
+  EXPECT_TRUE(result_all_zero());
+}
+
+// The listing thread's one-second sleep, held until the test lets it go.
+std::mutex g_gate_mutex;
+std::condition_variable g_gate_cv;
+int g_tickets = 0;
+int g_sleeps = 0;
+
+void gate_sleep(uint32_t) {
+  std::unique_lock<std::mutex> lock(g_gate_mutex);
+  g_sleeps++;
+  g_gate_cv.notify_all();
+  g_gate_cv.wait(lock, [] { return g_tickets > 0; });
+  g_tickets--;
+}
+
+bool wait_sleeps(int n) {
+  std::unique_lock<std::mutex> lock(g_gate_mutex);
+  return g_gate_cv.wait_for(lock, std::chrono::seconds(20), [n] { return g_sleeps >= n; });
+}
+
+void let_go(int n) {
+  std::lock_guard<std::mutex> lock(g_gate_mutex);
+  g_tickets += n;
+  g_gate_cv.notify_all();
+}
+
+// Runs last in this file: the thread it starts lives on.
+TEST_F(FtpCard, ThreeRequestsWithinASecondGiveOneLookup) {
+  file("100MEDIA/DJI_0001.JPG");
+  start_server();
+  sleep_set_fn(gate_sleep);
+  uint32_t before = media_listing_lookups();
+  media_listing_start();
+  ASSERT_TRUE(wait_sleeps(1));
+  EXPECT_EQ(nlst_count(), 0u);  // no request, no traffic
+  media_listing_request();
+  media_listing_request();
+  media_listing_request();
+  EXPECT_EQ(media_listing_lookups(), before);  // the caller never waits for the network
+  let_go(1);
+  ASSERT_TRUE(wait_sleeps(2));
+  EXPECT_EQ(media_listing_lookups(), before + 1);
+  EXPECT_EQ(nlst_count(), 2u);
+  EXPECT_EQ(result(), "100MEDIA/DJI_0001.JPG");
+  let_go(1);
+  ASSERT_TRUE(wait_sleeps(3));
+  EXPECT_EQ(media_listing_lookups(), before + 1);
+  sleep_set_fn(nullptr);
+  let_go(1000000);
+}
+
+}  // namespace
