@@ -67,7 +67,8 @@ std::string last_line(FILE* f) {
   return text;
 }
 
-// Six pieces of one or two hex digits between colons, or false.
+// Six pieces of one or two hex digits between colons (blanks around them
+// allowed), or false.
 bool parse_mac(const std::string& text, uint8_t mac[6]) {
   int pieces = 0;
   size_t start = 0;
@@ -75,6 +76,8 @@ bool parse_mac(const std::string& text, uint8_t mac[6]) {
     size_t end = text.find(':', start);
     std::string piece =
         text.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    while (!piece.empty() && piece.front() == ' ') piece.erase(0, 1);
+    while (!piece.empty() && piece.back() == ' ') piece.pop_back();
     if (pieces == 6 || piece.empty() || piece.size() > 2) return false;
     for (char c : piece)
       if (!isxdigit(static_cast<unsigned char>(c))) return false;

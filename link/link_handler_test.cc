@@ -43,7 +43,7 @@ class Handler : public ::testing::Test {
 
   void SetUp() override {
     dir = temp_dir("handler");
-    mkdir((dir + "/bin").c_str(), 0755);
+    sandbox_tool(dir, "killall", "exit 0");
     shell_set_sandbox(dir.c_str());
     gpio_set_log((dir + "/gpio.log").c_str());
     capture_start();

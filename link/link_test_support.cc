@@ -118,3 +118,12 @@ void remove_tree(const std::string& dir) {
   std::error_code ec;
   if (!dir.empty()) std::filesystem::remove_all(dir, ec);
 }
+
+void sandbox_tool(const std::string& dir, const char* name, const char* body) {
+  std::filesystem::create_directories(dir + "/bin");
+  std::string path = dir + "/bin/" + name;
+  std::ofstream f(path);
+  f << "#!/bin/sh\n" << body << "\n";
+  f.close();
+  std::filesystem::permissions(path, std::filesystem::perms::owner_all);
+}

@@ -43,4 +43,6 @@ struct TestHud {
 // A fresh temporary directory; remove_tree takes it away again.
 std::string temp_dir(const char* tag);
 void remove_tree(const std::string& dir);
+// A fake command in a shell sandbox: DIR/bin/NAME running the given sh body.
+void sandbox_tool(const std::string& dir, const char* name, const char* body);
 std::string read_file(const std::string& path);
