@@ -356,7 +356,8 @@ void can_start() {
   g_port.last_receive_time.store(time_ms());
   pthread_create(&g_port.reader_thread, nullptr, can_reader, nullptr);
   pthread_t djigo;
-  pthread_create(&djigo, nullptr, djigo_listener, nullptr);
+  // Nobody joins the bridge; it ends only when accepting fails.
+  if (pthread_create(&djigo, nullptr, djigo_listener, nullptr) == 0) pthread_detach(djigo);
 }
 
 void* can_reader(void*) {

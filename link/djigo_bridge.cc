@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <netinet/in.h>
-#include <pthread.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -14,8 +13,6 @@
 #include "platform/ports.h"
 
 void* djigo_listener(void*) {
-  // Nobody joins this thread; it ends only when accepting fails.
-  pthread_detach(pthread_self());
   int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (listener < 0) {
     printf("could not create listen socket\n");

@@ -1,0 +1,125 @@
+// Opening the bus and the DJI Go listener: the failures that end the process.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "link/can_transport.h"
+#include "link/djigo_bridge.h"
+#include "link/link_test_support.h"
+#include "platform/app_exit.h"
+#include "platform/ports.h"
+#include "platform/shell.h"
+
+namespace {
+
+int g_status = -1;
+void hook(int status) { g_status = status; }
+
+// A socket bound to a free loopback port, kept open; its port.
+int occupy(int type, uint16_t* port) {
+  int fd = socket(AF_INET, type, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_ANY);
+  bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  socklen_t n = sizeof a;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &n);
+  *port = ntohs(a.sin_port);
+  return fd;
+}
+
+class Open : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    g_status = -1;
+    app_exit_set_hook(hook);
+  }
+  void TearDown() override { app_exit_set_hook(nullptr); }
+  // can_open's stdout and stderr.
+  std::pair<std::string, std::string> open() {
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    can_open();
+    fflush(stdout);
+    std::string out = testing::internal::GetCapturedStdout();
+    return {out, testing::internal::GetCapturedStderr()};
+  }
+};
+
+TEST_F(Open, SpecThatDoesNotParseEndsTheProcessWithStatus2) {
+  for (const char* spec : {"udp:x", "udp:1:127.0.0.1", "udp:0:127.0.0.1:5", "udp:1:nohost:5",
+                           "udp:70000:127.0.0.1:5", "can1"}) {
+    SCOPED_TRACE(spec);
+    g_status = -1;
+    testing::internal::CaptureStderr();
+    can_set_spec(spec);
+    EXPECT_NE(testing::internal::GetCapturedStderr(), "");
+    auto [out, err] = open();
+    EXPECT_EQ(out, "CAN socket open error\n");
+    EXPECT_EQ(err, "open socket\n");
+    EXPECT_EQ(g_status, 2);
+  }
+}
+
+TEST_F(Open, UdpPortInUseIsABindError) {
+  uint16_t port = 0;
+  int fd = occupy(SOCK_DGRAM, &port);
+  std::string spec = "udp:" + std::to_string(port) + ":127.0.0.1:9";
+  can_set_spec(spec.c_str());
+  auto [out, err] = open();
+  EXPECT_EQ(out, "CAN socket bind error\n");
+  EXPECT_EQ(g_status, 2);
+  close(fd);
+  // Free again: the open succeeds and says nothing more.
+  g_status = -1;
+  std::tie(out, err) = open();
+  EXPECT_EQ(out, "");
+  EXPECT_EQ(err, "open socket\n");
+  EXPECT_EQ(g_status, -1);
+  testing::internal::CaptureStderr();
+  can_close();
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "close socket\n");
+}
+
+TEST_F(Open, CanBusIsBroughtUpFirst) {
+  std::string dir = temp_dir("canopen");
+  sandbox_tool(dir, "ip", "exit 0");
+  shell_set_sandbox(dir.c_str());
+  can_set_spec("can0");
+  auto [out, err] = open();
+  shell_set_sandbox(nullptr);
+  EXPECT_EQ(read_file(dir + "/commands.log"),
+            "ip link set can0 down\n"
+            "ip link set can0 type can bitrate 1000000\n"
+            "ip link set can0 type can restart-ms 100\n"
+            "ip link set can0 txqueuelen 1000\n"
+            "ip link set can0 up\n");
+  remove_tree(dir);
+  if (g_status == -1) {
+    testing::internal::CaptureStderr();
+    can_close();
+    testing::internal::GetCapturedStderr();
+    GTEST_SKIP() << "this machine has a can0";
+  }
+  // No CAN support at all, or no can0 (the bind must not fall back to every
+  // CAN interface).
+  EXPECT_TRUE(out == "CAN socket open error\n" || out == "CAN socket bind error\n") << out;
+  EXPECT_EQ(g_status, 2);
+}
+
+TEST_F(Open, DjiGoPortInUseEndsTheProcessWithStatus1) {
+  uint16_t port = 0;
+  int fd = occupy(SOCK_STREAM, &port);
+  net_ports().djigo = port;
+  testing::internal::CaptureStdout();
+  djigo_listener(nullptr);
+  fflush(stdout);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "could not bind socket\n");
+  EXPECT_EQ(g_status, 1);
+  close(fd);
+}
+
+}  // namespace
