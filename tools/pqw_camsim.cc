@@ -1,0 +1,370 @@
+// pqw-camsim: the camera, gimbal and flight controller side of the bus, over
+// the simulated bus of the daemon's --can udp:... / --sim.
+//
+// Frames with CAN id 0x413 go out (one 16-byte frame per datagram), frames
+// with id 0x412 come in. At start it sends the identification queries of its
+// mode, then ten times a second the status records (link/camera_records.h).
+// Every intact packet from the daemon is logged as one JSON line and acted
+// on (tools/camsim_model.h). Faults are injected on request.
+#include <arpa/inet.h>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <netinet/in.h>
+#include <poll.h>
+#include <string>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "link/can_frame.h"
+#include "link/can_reassembly.h"
+#include "link/camera_records.h"
+#include "link/packet_build.h"
+#include "tools/camsim_model.h"
+
+namespace {
+
+const char kUsage[] =
+    "usage: pqw-camsim --bus udp:LOCALPORT:HOST:PORT [options]\n"
+    "Plays the camera, gimbal and flight controller on the daemon's simulated CAN bus\n"
+    "(frames with id 0x413 out to HOST:PORT, id 0x412 in on 127.0.0.1:LOCALPORT).\n"
+    "\n"
+    "  --mode osmo|inspire   device the camera side acts as (default osmo): its queries\n"
+    "                        and record sizes (telemetry 49/50, state 104/85, focus 59/53)\n"
+    "  --log FILE            one JSON line per packet from the daemon: time (ms since the\n"
+    "                        epoch), sender, receiver, sequence, type, set, id, length,\n"
+    "                        payload (hex), effect (\"\" when the packet is unknown)\n"
+    "  --control PORT        UDP control socket on 127.0.0.1 (default: any free port; the\n"
+    "                        port is printed on standard output at start)\n"
+    "  --rate HZ             status records per second (default 10)\n"
+    "  --silent              start without sending anything\n"
+    "  --corrupt N           spoil the CRC of the next N packets sent\n"
+    "  --truncate N          send only the first bytes of the next N packets\n"
+    "  --badlen N            add a packet of an unaccepted length (16) to the next N ticks\n"
+    "  --burst N             send N extra telemetry records back to back at start\n"
+    "\n"
+    "Control commands (one UDP datagram each, answered with \"ok\" or a JSON line):\n"
+    "  silent 1|0   stop or resume sending (resuming sends the queries again)\n"
+    "  corrupt N    truncate N    badlen N    burst N    (as the options above)\n"
+    "  queries      send the identification queries now\n"
+    "  state        the simulated state as JSON (recording, mode, attitude, exposure, date, MAC)\n"
+    "  stats        frames and packets in and out as JSON\n"
+    "  quit         end the simulator\n";
+
+volatile sig_atomic_t g_stop = 0;
+void on_signal(int) { g_stop = 1; }
+
+struct Camsim {
+  int bus = -1;
+  sockaddr_in peer{};
+  int control = -1;
+  uint16_t control_port = 0;
+  FILE* log = nullptr;
+  CamsimModel model;
+  CanAssembler rx;
+  int rate = 10;
+  bool silent = false;
+  bool queries_due = true;
+  int corrupt = 0, truncate = 0, badlen = 0;
+  uint64_t frames_in = 0, frames_out = 0, packets_in = 0, packets_out = 0;
+};
+
+uint64_t now_ms() {
+  return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                   std::chrono::system_clock::now().time_since_epoch())
+                                   .count());
+}
+
+bool parse_int(const char* s, int lo, int hi, int* out) {
+  if (!s || !*s) return false;
+  char* end = nullptr;
+  long v = strtol(s, &end, 10);
+  if (*end || v < lo || v > hi) return false;
+  *out = static_cast<int>(v);
+  return true;
+}
+
+bool parse_bus(const std::string& spec, uint16_t* local, sockaddr_in* peer) {
+  if (spec.rfind("udp:", 0) != 0) return false;
+  std::string rest = spec.substr(4);
+  size_t a = rest.find(':'), b = rest.rfind(':');
+  if (a == std::string::npos || a == b) return false;
+  int l = 0, p = 0;
+  if (!parse_int(rest.substr(0, a).c_str(), 1, 65535, &l) ||
+      !parse_int(rest.substr(b + 1).c_str(), 1, 65535, &p))
+    return false;
+  memset(peer, 0, sizeof *peer);
+  peer->sin_family = AF_INET;
+  peer->sin_port = htons(static_cast<uint16_t>(p));
+  if (inet_pton(AF_INET, rest.substr(a + 1, b - a - 1).c_str(), &peer->sin_addr) != 1) return false;
+  *local = static_cast<uint16_t>(l);
+  return true;
+}
+
+int udp_bind(uint16_t port, uint16_t* bound) {
+  int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  if (fd < 0) return -1;
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(port);
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+    close(fd);
+    return -1;
+  }
+  socklen_t n = sizeof a;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &n);
+  if (bound) *bound = ntohs(a.sin_port);
+  return fd;
+}
+
+void send_bytes(Camsim* cs, const uint8_t* bytes, size_t n) {
+  for (size_t i = 0; i < can_frame_count(n); i++) {
+    CanFrame f = can_frame_chunk(kCanIdCamera, bytes, n, i);
+    uint8_t wire[kCanWireSize];
+    can_frame_encode(f, wire);
+    if (sendto(cs->bus, wire, sizeof wire, 0, reinterpret_cast<sockaddr*>(&cs->peer),
+               sizeof cs->peer) == static_cast<ssize_t>(sizeof wire))
+      cs->frames_out++;
+  }
+}
+
+// One packet onto the bus, spoilt first when a fault is pending.
+void send_packet(Camsim* cs, Packet p) {
+  size_t n = p.size();
+  if (cs->corrupt > 0 && n > 12) {
+    cs->corrupt--;
+    p[11] ^= 0x5A;  // the CRC16 no longer checks out
+  } else if (cs->truncate > 0 && n > 8) {
+    cs->truncate--;
+    n = n / 2;
+  }
+  send_bytes(cs, p.data(), n);
+  cs->packets_out++;
+}
+
+void send_queries(Camsim* cs) {
+  for (Packet& p : camera_queries(&cs->model.cam)) send_packet(cs, p);
+}
+
+void send_burst(Camsim* cs, int n) {
+  for (int i = 0; i < n; i++) send_packet(cs, camera_telemetry(&cs->model.cam));
+}
+
+void tick(Camsim* cs) {
+  camsim_tick(&cs->model);
+  if (cs->silent) return;
+  if (cs->queries_due) {
+    send_queries(cs);
+    cs->queries_due = false;
+  }
+  for (Packet& p : camera_tick_records(&cs->model.cam)) send_packet(cs, p);
+  if (cs->badlen > 0) {
+    cs->badlen--;
+    Packet odd(16, 0);
+    odd[9] = 0x02, odd[10] = 0x8F;
+    link_packet_seal(odd.data(), odd.size());
+    send_bytes(cs, odd.data(), odd.size());
+    cs->packets_out++;
+  }
+}
+
+std::string hex(const uint8_t* p, size_t n) {
+  static const char digits[] = "0123456789abcdef";
+  std::string s;
+  for (size_t i = 0; i < n; i++) {
+    s += digits[p[i] >> 4];
+    s += digits[p[i] & 15];
+  }
+  return s;
+}
+
+void on_packet(const uint8_t* p, size_t n, void* ctx) {
+  Camsim* cs = static_cast<Camsim*>(ctx);
+  cs->packets_in++;
+  std::string effect = camsim_apply(&cs->model, p, n);
+  if (!cs->log || n < 13) return;
+  LinkFields f = link_packet_fields(p);
+  fprintf(cs->log,
+          "{\"time\":%llu,\"sender\":%u,\"receiver\":%u,\"sequence\":%u,\"type\":%u,\"set\":%u,"
+          "\"id\":%u,\"length\":%zu,\"payload\":\"%s\",\"effect\":\"%s\"}\n",
+          static_cast<unsigned long long>(now_ms()), f.sender, f.receiver, f.sequence, f.type,
+          f.set, f.id, n, hex(p + 11, n - 13).c_str(), effect.c_str());
+  fflush(cs->log);
+}
+
+void read_bus(Camsim* cs) {
+  for (;;) {
+    uint8_t wire[64];
+    ssize_t n = recv(cs->bus, wire, sizeof wire, MSG_TRUNC);
+    if (n < 0) return;
+    CanFrame f;
+    if (!can_frame_decode(wire, static_cast<size_t>(n), &f) || f.can_id != kCanIdDaemon) continue;
+    cs->frames_in++;
+    can_assembler_push(&cs->rx, f.data, f.len, on_packet, cs);
+  }
+}
+
+std::string stats_json(const Camsim& cs) {
+  char buf[256];
+  snprintf(buf, sizeof buf,
+           "{\"frames_in\":%llu,\"frames_out\":%llu,\"packets_in\":%llu,\"packets_out\":%llu,"
+           "\"silent\":%s}",
+           static_cast<unsigned long long>(cs.frames_in),
+           static_cast<unsigned long long>(cs.frames_out),
+           static_cast<unsigned long long>(cs.packets_in),
+           static_cast<unsigned long long>(cs.packets_out), cs.silent ? "true" : "false");
+  return buf;
+}
+
+// One control command; the answer to send back.
+std::string command(Camsim* cs, std::string text) {
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' '))
+    text.pop_back();
+  size_t space = text.find(' ');
+  std::string word = text.substr(0, space);
+  std::string arg = space == std::string::npos ? "" : text.substr(space + 1);
+  int n = 0;
+  bool has_n = parse_int(arg.c_str(), 0, 1000000, &n);
+  if (word == "silent" && has_n) {
+    bool was = cs->silent;
+    cs->silent = n != 0;
+    if (was && !cs->silent) cs->queries_due = true;
+  } else if (word == "corrupt" && has_n) {
+    cs->corrupt = n;
+  } else if (word == "truncate" && has_n) {
+    cs->truncate = n;
+  } else if (word == "badlen" && has_n) {
+    cs->badlen = n;
+  } else if (word == "burst" && has_n) {
+    if (!cs->silent) send_burst(cs, n);
+  } else if (word == "queries") {
+    if (!cs->silent) send_queries(cs);
+  } else if (word == "state") {
+    return camsim_state_json(cs->model) + "\n";
+  } else if (word == "stats") {
+    return stats_json(*cs) + "\n";
+  } else if (word == "quit") {
+    g_stop = 1;
+  } else {
+    return "error: " + text + "\n";
+  }
+  return "ok\n";
+}
+
+void read_control(Camsim* cs) {
+  for (;;) {
+    char buf[256];
+    sockaddr_in from{};
+    socklen_t len = sizeof from;
+    ssize_t n =
+        recvfrom(cs->control, buf, sizeof buf - 1, 0, reinterpret_cast<sockaddr*>(&from), &len);
+    if (n < 0) return;
+    std::string answer = command(cs, std::string(buf, static_cast<size_t>(n)));
+    sendto(cs->control, answer.data(), answer.size(), 0, reinterpret_cast<sockaddr*>(&from), len);
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Camsim cs;
+  cs.rx.any_length = true;
+  cs.rx.rescan = true;
+  std::string bus, log_path;
+  int control_port = 0, burst = 0;
+  for (int i = 1; i < argc; i++) {
+    std::string a = argv[i];
+    const char* v = i + 1 < argc ? argv[i + 1] : nullptr;
+    auto number = [&](int lo, int hi, int* out) {
+      if (!parse_int(v, lo, hi, out)) {
+        fprintf(stderr, "pqw-camsim: %s needs a number\n", a.c_str());
+        exit(2);
+      }
+      i++;
+    };
+    if (a == "--help" || a == "-h") {
+      fputs(kUsage, stdout);
+      return 0;
+    } else if (a == "--bus" && v) {
+      bus = v, i++;
+    } else if (a == "--mode" && v && (!strcmp(v, "osmo") || !strcmp(v, "inspire"))) {
+      cs.model.cam.mode = strcmp(v, "inspire") == 0 ? 1 : 0, i++;
+    } else if (a == "--log" && v) {
+      log_path = v, i++;
+    } else if (a == "--control") {
+      number(0, 65535, &control_port);
+    } else if (a == "--rate") {
+      number(1, 1000, &cs.rate);
+    } else if (a == "--silent") {
+      cs.silent = true;
+    } else if (a == "--corrupt") {
+      number(0, 1000000, &cs.corrupt);
+    } else if (a == "--truncate") {
+      number(0, 1000000, &cs.truncate);
+    } else if (a == "--badlen") {
+      number(0, 1000000, &cs.badlen);
+    } else if (a == "--burst") {
+      number(0, 1000000, &burst);
+    } else {
+      fprintf(stderr, "pqw-camsim: unknown argument %s\n%s", a.c_str(), kUsage);
+      return 2;
+    }
+  }
+  uint16_t local = 0;
+  if (!parse_bus(bus, &local, &cs.peer)) {
+    fprintf(stderr, "pqw-camsim: --bus udp:LOCALPORT:HOST:PORT needed\n%s", kUsage);
+    return 2;
+  }
+  cs.bus = udp_bind(local, nullptr);
+  if (cs.bus < 0) {
+    fprintf(stderr, "pqw-camsim: cannot bind 127.0.0.1:%u: %s\n", local, strerror(errno));
+    return 1;
+  }
+  cs.control = udp_bind(static_cast<uint16_t>(control_port), &cs.control_port);
+  if (cs.control < 0) {
+    fprintf(stderr, "pqw-camsim: cannot bind control port %d: %s\n", control_port, strerror(errno));
+    return 1;
+  }
+  if (!log_path.empty()) {
+    cs.log = fopen(log_path.c_str(), "a");
+    if (!cs.log) {
+      fprintf(stderr, "pqw-camsim: cannot open %s: %s\n", log_path.c_str(), strerror(errno));
+      return 1;
+    }
+  }
+  struct sigaction sa {};
+  sa.sa_handler = on_signal;
+  sigaction(SIGTERM, &sa, nullptr);
+  sigaction(SIGINT, &sa, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+
+  printf("pqw-camsim: bus %s, mode %s, control 127.0.0.1:%u\n", bus.c_str(),
+         cs.model.cam.mode == 1 ? "inspire" : "osmo", cs.control_port);
+  fflush(stdout);
+
+  if (burst > 0 && !cs.silent) send_burst(&cs, burst);
+  const uint64_t period = 1000 / static_cast<uint64_t>(cs.rate);
+  uint64_t next = now_ms();
+  while (!g_stop) {
+    uint64_t now = now_ms();
+    if (now >= next) {
+      tick(&cs);
+      next += period;
+      if (now > next + 10 * period) next = now + period;  // the clock jumped
+      continue;
+    }
+    pollfd fds[2] = {{cs.bus, POLLIN, 0}, {cs.control, POLLIN, 0}};
+    int r = poll(fds, 2, static_cast<int>(next - now));
+    if (r < 0 && errno != EINTR) break;
+    if (r <= 0) continue;
+    if (fds[0].revents & POLLIN) read_bus(&cs);
+    if (fds[1].revents & POLLIN) read_control(&cs);
+  }
+  if (cs.log) fclose(cs.log);
+  printf("pqw-camsim: %s\n", stats_json(cs).c_str());
+  return 0;
+}
