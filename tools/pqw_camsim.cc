@@ -16,6 +16,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <string>
+#include <vector>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -70,7 +71,14 @@ struct Camsim {
   bool queries_due = true;
   int corrupt = 0, truncate = 0, badlen = 0;
   uint64_t frames_in = 0, frames_out = 0, packets_in = 0, packets_out = 0;
+  std::vector<Packet> tick_records = std::vector<Packet>(8);
 };
+
+uint64_t now_us() {
+  return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(
+                                   std::chrono::steady_clock::now().time_since_epoch())
+                                   .count());
+}
 
 uint64_t now_ms() {
   return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -154,15 +162,21 @@ void send_burst(Camsim* cs, int n) {
   for (int i = 0; i < n; i++) send_packet(cs, camera_telemetry(&cs->model.cam));
 }
 
-void tick(Camsim* cs) {
-  camsim_tick(&cs->model);
+// One slot of a tick: the records of a tick are spread evenly over its
+// period, as a busy bus carries them, so that the daemon's 100 ms stall check
+// never sees a quiet bus between two ticks.
+void slot(Camsim* cs, int index, int slots) {
+  if (index == 0) camsim_tick(&cs->model);
   if (cs->silent) return;
-  if (cs->queries_due) {
+  if (index == 0 && cs->queries_due) {
     send_queries(cs);
     cs->queries_due = false;
   }
-  for (Packet& p : camera_tick_records(&cs->model.cam)) send_packet(cs, p);
-  if (cs->badlen > 0) {
+  if (index < static_cast<int>(cs->tick_records.size())) {
+    if (index == 0) cs->tick_records = camera_tick_records(&cs->model.cam);
+    send_packet(cs, cs->tick_records[static_cast<size_t>(index)]);
+  }
+  if (index == slots - 1 && cs->badlen > 0) {
     cs->badlen--;
     Packet odd(16, 0);
     odd[9] = 0x02, odd[10] = 0x8F;
@@ -347,18 +361,22 @@ int main(int argc, char** argv) {
   fflush(stdout);
 
   if (burst > 0 && !cs.silent) send_burst(&cs, burst);
-  const uint64_t period = 1000 / static_cast<uint64_t>(cs.rate);
-  uint64_t next = now_ms();
+  // Microseconds: eight slots per tick.
+  constexpr int kSlots = 8;
+  const uint64_t period = 1000000 / static_cast<uint64_t>(cs.rate) / kSlots;
+  uint64_t next = now_us();
+  int index = 0;
   while (!g_stop) {
-    uint64_t now = now_ms();
+    uint64_t now = now_us();
     if (now >= next) {
-      tick(&cs);
+      slot(&cs, index, kSlots);
+      index = (index + 1) % kSlots;
       next += period;
-      if (now > next + 10 * period) next = now + period;  // the clock jumped
+      if (now > next + 100 * period) next = now + period;  // the clock jumped
       continue;
     }
     pollfd fds[2] = {{cs.bus, POLLIN, 0}, {cs.control, POLLIN, 0}};
-    int r = poll(fds, 2, static_cast<int>(next - now));
+    int r = poll(fds, 2, static_cast<int>((next - now + 999) / 1000));
     if (r < 0 && errno != EINTR) break;
     if (r <= 0) continue;
     if (fds[0].revents & POLLIN) read_bus(&cs);
