@@ -71,6 +71,14 @@ const uint8_t* map_shm(const std::string& name, size_t size) {
   return p == MAP_FAILED ? nullptr : static_cast<const uint8_t*>(p);
 }
 
+// True once the child has ended; it is left to be reaped by e2e_running or
+// e2e_stop, which still want its status.
+bool has_exited(pid_t pid) {
+  siginfo_t si{};
+  if (waitid(P_PID, static_cast<id_t>(pid), &si, WEXITED | WNOHANG | WNOWAIT) != 0) return true;
+  return si.si_pid != 0;
+}
+
 }  // namespace
 
 std::string e2e_bin_dir() {
@@ -164,7 +172,7 @@ bool e2e_wait_output(const E2eDaemon& d, const char* text, int timeout_ms) {
   for (;;) {
     if (e2e_stdout(d).find(text) != std::string::npos) return true;
     if (e2e_stderr(d).find(text) != std::string::npos) return true;
-    if (d.pid > 0 && waitpid(d.pid, nullptr, WNOHANG) != 0) return false;
+    if (d.pid > 0 && has_exited(d.pid)) return false;
     if (now_ms() >= end) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }

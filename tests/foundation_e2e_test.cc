@@ -87,14 +87,14 @@ TEST(FoundationE2e, SimStartFillsHudAndConfigMem) {
                std::string::npos;
       },
       5000));
+  // The log line comes before the shell runs; the redirection's file after.
+  std::string governor = g.d.dir + "/root/sys/devices/system/cpu/cpu0/cpufreq/scaling_governor";
   struct stat st;
-  EXPECT_EQ(
-      stat((g.d.dir + "/root/sys/devices/system/cpu/cpu0/cpufreq/scaling_governor").c_str(), &st),
-      0);
+  EXPECT_TRUE(e2e_wait_until([&] { return stat(governor.c_str(), &st) == 0; }, 5000));
   EXPECT_NE(read_file(g.d.dir + "/gpio.log").find("setup\n"), std::string::npos);
 }
 
-TEST(FoundationE2e, ControlOffClearsTextsAndNoFileKeepsDefaults) {
+TEST(FoundationE2e, ControlOffClearsNameAndVersion) {
   DaemonGuard g;
   e2e_write_config(&g.d, "control_enabled=0\n");
   ASSERT_TRUE(e2e_start(&g.d));
