@@ -62,14 +62,41 @@ int check_packet(const uint8_t* p, size_t n) {
   return static_cast<int>(n);
 }
 
-const char* const kWords[] = {
-    "camera",   "horizont",   "exposure",         "focus",        "position",
-    "zoom",     "orientation", "scenemode",       "pitch",        "color",
-    "scene",    "wb",         "shot",             "stopshot",     "shotmode",
-    "shottype", "record",     "hystogram",        "video_mode",   "shutter",
-    "aperture", "iso",        "ev",               "video_resolution", "video_aspect",
-    "video_std", "antiflicker", "calibratefocus", "formatmicrosd", "formatssd",
-    "zoomadjustedsmoothtrack", "time", "resetcamera", "power",     "playback"};
+const char* const kWords[] = {"camera",
+                              "horizont",
+                              "exposure",
+                              "focus",
+                              "position",
+                              "zoom",
+                              "orientation",
+                              "scenemode",
+                              "pitch",
+                              "color",
+                              "scene",
+                              "wb",
+                              "shot",
+                              "stopshot",
+                              "shotmode",
+                              "shottype",
+                              "record",
+                              "hystogram",
+                              "video_mode",
+                              "shutter",
+                              "aperture",
+                              "iso",
+                              "ev",
+                              "video_resolution",
+                              "video_aspect",
+                              "video_std",
+                              "antiflicker",
+                              "calibratefocus",
+                              "formatmicrosd",
+                              "formatssd",
+                              "zoomadjustedsmoothtrack",
+                              "time",
+                              "resetcamera",
+                              "power",
+                              "playback"};
 const char* const kKeys[] = {"cmd", "param", "value1", "value2"};
 
 // Inputs that do not start with '{' are an envelope: cmd, param, value1 and
