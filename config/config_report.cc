@@ -56,7 +56,7 @@ int iface_code(const char* name) {
   return 0;
 }
 
-std::string iface_list() {
+std::string iface_list(size_t max_len) {
   IfaceQuery query = g_query.load();
   IfaceRelease release = g_release.load();
   if (!query) query = getifaddrs;
@@ -80,7 +80,7 @@ std::string iface_list() {
     json_escape_append(entry, host);
     entry += "\"}";
     // Whole objects only: a cut object would leave the report unparsable.
-    if (out.size() + entry.size() > kIfaceListMax) {
+    if (out.size() + entry.size() > max_len) {
       full = true;
       continue;
     }
@@ -139,13 +139,15 @@ std::string config_report_build() {
   add_text(out, "lan_psk", field_text(c->wifi_psk).c_str());
   out += "\"cam_iface\":\"\",\"cam_ssid\":\"\",\"cam_psk\":\"\",";
   add_text(out, "version", field_text(c->version).c_str());
-  // The members above are bounded by the field sizes (at most six bytes per
-  // escaped byte, about 10 000 bytes in all), so only the list can run long,
-  // and it is cut at a whole object.
-  std::string list = iface_list();
-  if (out.size() + list.size() + 12 > kReportMax) list.clear();
-  out += "\"ifaces\":[";
+  // The members above are bounded by the field sizes; only the list can run
+  // long, and it is cut at a whole object.
+  static const char kListOpen[] = "\"ifaces\":[";
+  static const char kClose[] = "]}";
+  size_t fixed = out.size() + sizeof kListOpen - 1 + sizeof kClose - 1;
+  size_t room = fixed < kReportMax ? kReportMax - fixed : 0;
+  std::string list = iface_list(room < kIfaceListMax ? room : kIfaceListMax);
+  out += kListOpen;
   out += list;
-  out += "]}";
+  out += kClose;
   return out;
 }

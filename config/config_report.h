@@ -18,20 +18,25 @@
 #include <cstddef>
 #include <string>
 
+#include "viewer/viewer_send.h"
+
 struct ifaddrs;
 
-inline constexpr size_t kReportMax = 64999;    // report text without its NUL
-inline constexpr size_t kIfaceListMax = 1023;  // interface list without its NUL
+inline constexpr size_t kReportMax = kViewerDataMax;  // one viewer data message
+inline constexpr size_t kIfaceListMax = 1023;         // interface list without its NUL
 
 // Builds the report from the process-wide ConfigRecord. Each call builds its
 // own text, so configuration requests on several workers never share a buffer.
+// The report goes out as one data message: the interface list is cut at a
+// whole object so that the report stays within kReportMax (the settings
+// alone, every text escaped at its longest, stay below it).
 std::string config_report_build();
 
 // The IPv4 interfaces except "lo", as {"name":"..","addr":".."} objects
 // separated by commas, in the system's order; an interface with several IPv4
 // addresses is listed once for each. Cut after the last whole object that
-// fits in kIfaceListMax. Empty when the interface query fails.
-std::string iface_list();
+// fits in max_len. Empty when the interface query fails.
+std::string iface_list(size_t max_len = kIfaceListMax);
 
 // Interface code of an interface name: "wlan0" 2, "wifi0" 1, else 0.
 int iface_code(const char* name);

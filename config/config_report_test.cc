@@ -7,6 +7,7 @@
 #include <netinet/in.h>
 
 #include <atomic>
+#include <climits>
 #include <cstring>
 #include <deque>
 #include <string>
@@ -210,20 +211,36 @@ TEST_F(ReportTest, InterfaceListStopsAtWholeObject) {
   cJSON_Delete(root);
 }
 
-TEST_F(ReportTest, LongestTextsStayValidJson) {
+TEST_F(ReportTest, LongestTextsStayValidJsonInOneMessage) {
   ConfigRecord* c = config_record();
   std::string quotes(600, '"');
+  CFG_TEXT_SET(c->rc_input_mode, quotes.c_str());
+  CFG_TEXT_SET(c->rc2_input_mode, quotes.c_str());
   CFG_TEXT_SET(c->rc_input_map, quotes.c_str());
   CFG_TEXT_SET(c->ap_ssid, quotes.c_str());
   CFG_TEXT_SET(c->ap_psk, std::string(600, '\\').c_str());
+  CFG_TEXT_SET(c->ap_country, quotes.c_str());
   CFG_TEXT_SET(c->wifi_ssid, quotes.c_str());
   CFG_TEXT_SET(c->wifi_psk, quotes.c_str());
+  CFG_TEXT_SET(c->version, quotes.c_str());
+  for (int32_t* f : {&c->rc_input_speed_pan, &c->rc_input_speed_tilt, &c->rc_input_speed_dutch,
+                     &c->rc_input_inverse_pan, &c->rc_input_inverse_tilt,
+                     &c->rc_input_inverse_dutch, &c->ap_mode, &c->ap_channel})
+    *f = INT32_MIN;
+  for (int i = 0; i < 100; i++) fake.add("eth" + std::to_string(i), "192.168.100.200");
+
   std::string r = config_report_build();
   EXPECT_LE(r.size(), kReportMax);
   cJSON* root = cJSON_Parse(r.c_str());
-  ASSERT_NE(root, nullptr);
+  ASSERT_NE(root, nullptr) << r;
   EXPECT_EQ(strlen(cJSON_GetObjectItem(root, "rcin_map")->valuestring), 511u);
   EXPECT_EQ(std::string(cJSON_GetObjectItem(root, "ap_psk")->valuestring), std::string(255, '\\'));
+  EXPECT_EQ(cJSON_GetObjectItem(root, "rcin_pan")->valuedouble, INT32_MIN);
+  // Whatever room is left holds whole interface objects.
+  int n = cJSON_GetArraySize(cJSON_GetObjectItem(root, "ifaces"));
+  EXPECT_GT(n, 0);
+  EXPECT_LT(n, 100);
+  EXPECT_GT(r.size() + 48, kReportMax);  // one more object would not have fitted
   cJSON_Delete(root);
 }
 
