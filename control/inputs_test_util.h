@@ -3,9 +3,18 @@
 // throw-away root with a shell sandbox.
 #pragma once
 
+#include <arpa/inet.h>
 #include <dirent.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <chrono>
+#include <thread>
 
 #include <atomic>
 #include <cstdint>
@@ -157,6 +166,74 @@ struct TempRoot {
     std::stringstream ss;
     ss << f.rdbuf();
     return ss.str();
+  }
+};
+
+// pyftpdlib on 127.0.0.1 serving a card directory, port chosen by the
+// kernel; every NLST it answers adds one byte to count_file.
+inline const char kFtpServerScript[] = R"PY(
+import os, sys
+from pyftpdlib.authorizers import DummyAuthorizer
+from pyftpdlib.handlers import FTPHandler
+from pyftpdlib.servers import FTPServer
+import logging
+logging.disable(logging.CRITICAL)
+card, port_file, count_file = sys.argv[1], sys.argv[2], sys.argv[3]
+auth = DummyAuthorizer()
+auth.add_anonymous(card)
+class Handler(FTPHandler):
+    def ftp_NLST(self, path):
+        with open(count_file, "a") as f:
+            f.write("x")
+        return FTPHandler.ftp_NLST(self, path)
+Handler.authorizer = auth
+server = FTPServer(("127.0.0.1", 0), Handler)
+with open(port_file + ".tmp", "w") as f:
+    f.write(str(server.socket.getsockname()[1]))
+os.rename(port_file + ".tmp", port_file)
+server.serve_forever()
+)PY";
+
+inline bool tcp_accepts(int port) {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(static_cast<uint16_t>(port));
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bool ok = connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+  close(fd);
+  return ok;
+}
+
+struct FtpServer {
+  pid_t pid = -1;
+  int port = 0;
+  // Starts the server (script, port file and count file in work_dir) and
+  // waits until it accepts connections.
+  bool start(const std::string& work_dir, const std::string& card, const std::string& count_file) {
+    std::string script = work_dir + "/ftp_server.py", port_file = work_dir + "/ftp_port";
+    std::ofstream(script) << kFtpServerScript;
+    const char* argv[] = {"/usr/bin/python3", script.c_str(),     card.c_str(),
+                          port_file.c_str(),  count_file.c_str(), nullptr};
+    // environ comes with unistd.h (g++ defines _GNU_SOURCE).
+    if (posix_spawn(&pid, argv[0], nullptr, nullptr, const_cast<char**>(argv), ::environ) != 0) {
+      pid = -1;
+      return false;
+    }
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (std::chrono::steady_clock::now() < deadline) {
+      std::ifstream in(port_file);
+      if (in >> port && tcp_accepts(port)) return true;
+      port = 0;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
+  }
+  ~FtpServer() {
+    if (pid > 0) {
+      kill(pid, SIGTERM);
+      waitpid(pid, nullptr, 0);
+    }
   }
 };
 

@@ -23,8 +23,6 @@
 #include "app/hud_block.h"
 #include "control/inputs_test_util.h"
 
-extern char** environ;
-
 using namespace inputs_test;
 
 namespace {
@@ -63,42 +61,6 @@ TEST(MediaListingParse, FolderIsTheLastLineWithMedia) {
   EXPECT_EQ(std::string(out), std::string(kMediaNameSize - 1, 'M'));
 }
 
-// pyftpdlib on 127.0.0.1, port chosen by the kernel; every NLST it answers
-// is counted in a file beside the card.
-const char kServerScript[] = R"PY(
-import os, sys
-from pyftpdlib.authorizers import DummyAuthorizer
-from pyftpdlib.handlers import FTPHandler
-from pyftpdlib.servers import FTPServer
-import logging
-logging.disable(logging.CRITICAL)
-card, port_file, count_file = sys.argv[1], sys.argv[2], sys.argv[3]
-auth = DummyAuthorizer()
-auth.add_anonymous(card)
-class Handler(FTPHandler):
-    def ftp_NLST(self, path):
-        with open(count_file, "a") as f:
-            f.write("x")
-        return FTPHandler.ftp_NLST(self, path)
-Handler.authorizer = auth
-server = FTPServer(("127.0.0.1", 0), Handler)
-with open(port_file + ".tmp", "w") as f:
-    f.write(str(server.socket.getsockname()[1]))
-os.rename(port_file + ".tmp", port_file)
-server.serve_forever()
-)PY";
-
-bool can_connect(int port) {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(static_cast<uint16_t>(port));
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bool ok = connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-  close(fd);
-  return ok;
-}
-
 // A loopback port that nothing listens on.
 int closed_port() {
   int fd = socket(AF_INET, SOCK_STREAM, 0);
@@ -115,7 +77,7 @@ int closed_port() {
 class FtpCard : public ::testing::Test {
  protected:
   TempRoot root{"ftp"};
-  pid_t server = -1;
+  FtpServer server;
   int port = 0;
   static uint8_t hud[kHudSize];
 
@@ -125,13 +87,7 @@ class FtpCard : public ::testing::Test {
     mkdir((root.dir + "/card").c_str(), 0755);
     mkdir((root.dir + "/card/DCIM").c_str(), 0755);
   }
-  void TearDown() override {
-    if (server > 0) {
-      kill(server, SIGTERM);
-      waitpid(server, nullptr, 0);
-    }
-    media_listing_set_base("ftp://192.168.42.2/DCIM/");
-  }
+  void TearDown() override { media_listing_set_base("ftp://192.168.42.2/DCIM/"); }
   void file(const std::string& rel) {
     std::string path = root.dir + "/card/DCIM/" + rel;
     for (size_t at = path.find('/', root.dir.size() + 1); at != std::string::npos;
@@ -141,22 +97,9 @@ class FtpCard : public ::testing::Test {
     if (path.back() != '/') std::ofstream(path) << "x";
   }
   void start_server() {
-    std::string script = root.dir + "/server.py";
-    std::ofstream(script) << kServerScript;
-    std::string card = root.dir + "/card", port_file = root.dir + "/port",
-                count = root.dir + "/nlst";
-    const char* argv[] = {"/usr/bin/python3", script.c_str(), card.c_str(),
-                          port_file.c_str(),  count.c_str(),  nullptr};
-    ASSERT_EQ(posix_spawn(&server, argv[0], nullptr, nullptr, const_cast<char**>(argv), environ),
-              0);
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (std::chrono::steady_clock::now() < deadline) {
-      std::ifstream in(port_file);
-      if (in >> port && can_connect(port)) break;
-      port = 0;
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    ASSERT_GT(port, 0) << "FTP server did not start";
+    ASSERT_TRUE(server.start(root.dir, root.dir + "/card", root.dir + "/nlst"))
+        << "FTP server did not start";
+    port = server.port;
     media_listing_set_base(("ftp://127.0.0.1:" + std::to_string(port) + "/DCIM").c_str());
   }
   size_t nlst_count() { return root.read("nlst").size(); }
