@@ -743,10 +743,12 @@ TEST_F(CommandTest, SystemCommands) {
 
 TEST_F(CommandTest, ProcessEndingCommandsExitInChild) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
+  // The child runs the real exit path; its own sandbox goes with it.
   auto real = [](const char* text) {
     app_exit_set_hook(nullptr);
+    atexit([] { TestSandbox::remove_tree(g_box->dir); });
     config_command_handle(text, strlen(text));
-    _exit(0);
+    exit(0);
   };
   EXPECT_EXIT(real("{\"cmd\":\"restart\"}"), testing::ExitedWithCode(3), "");
   EXPECT_EXIT(real("{\"cmd\":\"updateparam\",\"name\":\"device_mode\",\"value\":\"1\"}"),
