@@ -474,6 +474,8 @@ TEST(ViewerE2eAlone, ViewerPortTakenEndsWithStatus100) {
   socklen_t len = sizeof a;
   getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
   E2eDaemon d;
+  // Without the camera link, so that only the viewer side is under test here.
+  e2e_write_config(&d, "control_enabled=0\n");
   ASSERT_TRUE(e2e_start(&d, {"--viewer-port", std::to_string(ntohs(a.sin_port))}));
   int status = 0;
   ASSERT_TRUE(e2e_wait_until([&] { return !e2e_running(&d, &status); }, 10000));
