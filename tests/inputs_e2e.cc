@@ -10,8 +10,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <fstream>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -36,11 +36,11 @@ size_t count_of(const std::string& text, const std::string& what) {
   return n;
 }
 
-uint16_t port_after(const std::string& text, const char* pattern) {
-  std::smatch m;
-  std::regex re(pattern);
-  if (!std::regex_search(text, m, re)) return 0;
-  return static_cast<uint16_t>(std::stoi(m[1]));
+// The port number right after a marker text ("i2c udp:", "control 127.0.0.1:").
+uint16_t port_after(const std::string& text, const std::string& marker) {
+  size_t at = text.find(marker);
+  if (at == std::string::npos) return 0;
+  return static_cast<uint16_t>(strtoul(text.c_str() + at + marker.size(), nullptr, 10));
 }
 
 class InputsE2e : public ::testing::Test {
@@ -72,12 +72,11 @@ class InputsE2e : public ::testing::Test {
     ASSERT_TRUE(e2e_wait_output(d, "data connected", 10000)) << e2e_stderr(d);
     ASSERT_TRUE(e2e_wait_until(
         [&] {
-          camsim_control =
-              port_after(read_text(d.dir + "/camsim.out"), "control 127\\.0\\.0\\.1:(\\d+)");
+          camsim_control = port_after(read_text(d.dir + "/camsim.out"), "control 127.0.0.1:");
           return camsim_control != 0;
         },
         3000));
-    i2c_port = port_after(e2e_stderr(d), "i2c udp:(\\d+)");
+    i2c_port = port_after(e2e_stderr(d), "i2c udp:");
     ASSERT_NE(i2c_port, 0) << e2e_stderr(d);
     hud = e2e_hud_map(d);
     ASSERT_NE(hud, nullptr);
