@@ -14,8 +14,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
-#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -97,11 +97,14 @@ class ControlE2e : public ::testing::Test {
     ASSERT_TRUE(e2e_wait_output(d, "data connected", 10000)) << e2e_stderr(d);
     ASSERT_TRUE(e2e_wait_until(
         [&] {
-          std::smatch m;
+          // The simulator prints "control 127.0.0.1:PORT" once it listens.
           std::string out = read_text(d.dir + "/camsim.out");
-          static const std::regex control("control 127\\.0\\.0\\.1:(\\d+)");
-          if (!std::regex_search(out, m, control)) return false;
-          camsim_control = static_cast<uint16_t>(std::stoi(m[1]));
+          const std::string key = "control 127.0.0.1:";
+          size_t at = out.find(key);
+          if (at == std::string::npos) return false;
+          int port = atoi(out.c_str() + at + key.size());
+          if (port <= 0 || port > 65535) return false;
+          camsim_control = static_cast<uint16_t>(port);
           return true;
         },
         3000))
