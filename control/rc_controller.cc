@@ -259,9 +259,9 @@ void step_switch(StepSwitch& s, double v, int32_t lo, int32_t hi) {
 
 // The incoming handler rewrites the shutter and aperture indices with what
 // the camera reports, so stepping continues from the camera's setting.
-void step_follow_camera(StepSwitch& s, const std::atomic<int32_t>& shared) {
+void step_follow_camera(StepSwitch& s, const std::atomic<int32_t>& shared, int32_t count) {
   int32_t reported = shared.load();
-  if (reported >= 0 && reported != s.last_sent) {
+  if (reported >= 0 && reported < count && reported != s.last_sent) {
     s.step = reported;
     s.last_sent = reported;
   }
@@ -278,7 +278,7 @@ void rc_steps(const uint8_t* hud) {
     }
   }
   if (rc_read(hud, RC_SHUTTER, &v, &p)) {
-    step_follow_camera(g_rc.shutter, rc_shutter_index);
+    step_follow_camera(g_rc.shutter, rc_shutter_index, 57);
     step_switch(g_rc.shutter, v, camera_mode(hud) == 1 ? kShutterVideoMin : 0, 56);
     if (g_rc.shutter.step != g_rc.shutter.last_sent) {
       camera_set_shutter(kShutterTable[g_rc.shutter.step]);
@@ -287,7 +287,7 @@ void rc_steps(const uint8_t* hud) {
     }
   }
   if (rc_read(hud, RC_APERTURE, &v, &p)) {
-    step_follow_camera(g_rc.aperture, rc_aperture_index);
+    step_follow_camera(g_rc.aperture, rc_aperture_index, 21);
     step_switch(g_rc.aperture, v, 0, 20);
     if (g_rc.aperture.step != g_rc.aperture.last_sent) {
       camera_set_aperture(kApertureTable[g_rc.aperture.step]);

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -322,6 +323,11 @@ TEST_F(RcTest, ShutterSwitchKeepsVideoExposuresShort) {
   pass();
   fn(RC_SHUTTER, 0.5);
   EXPECT_EQ(pass(), Packets{});
+  rc_shutter_index.store(INT32_MAX);  // not an index: not followed
+  fn(RC_SHUTTER, 0.0);
+  EXPECT_EQ(pass(), Packets{});
+  fn(RC_SHUTTER, -0.5);
+  EXPECT_EQ(pass(), Packets{shutter_packet("00 99 00")});
 }
 
 TEST_F(RcTest, ApertureAndProgramSwitches) {
