@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <ftw.h>
 #include <sys/stat.h>
 
 #include <cstdio>
@@ -66,11 +67,19 @@ inline void sleeper(uint32_t us) {
   if (g_on_sleep) g_on_sleep(us);
 }
 
+inline std::string g_sandbox;
+inline int remove_entry(const char* path, const struct stat*, int, FTW*) { return remove(path); }
+inline void remove_sandbox() {
+  if (g_sandbox.size() > 5) nftw(g_sandbox.c_str(), remove_entry, 8, FTW_DEPTH | FTW_PHYS);
+}
+
 inline const std::string& sandbox_dir() {
   static std::string dir = [] {
     char tmpl[] = "/tmp/pqw-camera-test-XXXXXX";
     const char* d = mkdtemp(tmpl);
-    std::string dir = d ? d : "/tmp";
+    if (!d) abort();
+    std::string dir = d;
+    g_sandbox = dir;
     // A harmless killall, so that the display restarts leave no noise.
     std::string bin = dir + "/bin";
     mkdir(bin.c_str(), 0755);
@@ -80,6 +89,7 @@ inline const std::string& sandbox_dir() {
       fclose(f);
       chmod(fake.c_str(), 0755);
     }
+    atexit(remove_sandbox);
     return dir;
   }();
   return dir;
