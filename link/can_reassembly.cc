@@ -70,7 +70,7 @@ void can_assembler_push(CanAssembler* a, const uint8_t* data, uint8_t len, CanPa
                         void* ctx) {
   if (len > 8) len = 8;
   if (a->buffered + len > kCanReassemblySize) a->buffered = 0;
-  memcpy(a->buffer + a->buffered, data, len);
+  if (len) memcpy(a->buffer + a->buffered, data, len);
   a->buffered += len;
   if (a->rescan) {
     while (scan_once(a, fn, ctx)) {

@@ -10,9 +10,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
-#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -76,25 +77,40 @@ struct SimCamera {
   uint16_t control = 0;
 };
 
+std::string read_text(const std::string& path) {
+  std::string out;
+  FILE* f = fopen(path.c_str(), "r");
+  if (!f) return out;
+  char buf[4096];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
+  fclose(f);
+  return out;
+}
+
+// The decimal number right after `key` in text, or -1.
+long number_after(const std::string& text, const std::string& key) {
+  size_t p = text.find(key);
+  if (p == std::string::npos) return -1;
+  p += key.size();
+  if (p >= text.size() || !isdigit(static_cast<unsigned char>(text[p]))) return -1;
+  return strtol(text.c_str() + p, nullptr, 10);
+}
+
 bool find_sim_camera(const E2eDaemon& d, SimCamera* c) {
-  std::smatch m;
+  // "sim: camera simulator pid N, bus udp:...:127.0.0.1:..., log ..."
   std::string err = e2e_stderr(d);
-  static const std::regex started("camera simulator pid (\\d+), bus (\\S+),");
-  if (!std::regex_search(err, m, started)) return false;
-  c->pid = std::stoi(m[1]);
-  c->bus = m[2];
+  long pid = number_after(err, "camera simulator pid ");
+  size_t bus = err.find(", bus ");
+  if (pid <= 0 || bus == std::string::npos) return false;
+  c->pid = static_cast<pid_t>(pid);
+  size_t end = err.find(',', bus + 6);
+  c->bus = err.substr(bus + 6, end == std::string::npos ? std::string::npos : end - bus - 6);
   return e2e_wait_until(
       [&] {
-        std::string out;
-        FILE* f = fopen((d.dir + "/camsim.out").c_str(), "r");
-        if (!f) return false;
-        char line[256];
-        while (fgets(line, sizeof line, f)) out += line;
-        fclose(f);
-        std::smatch p;
-        static const std::regex control("control 127\\.0\\.0\\.1:(\\d+)");
-        if (!std::regex_search(out, p, control)) return false;
-        c->control = static_cast<uint16_t>(std::stoi(p[1]));
+        long port = number_after(read_text(d.dir + "/camsim.out"), "control 127.0.0.1:");
+        if (port <= 0) return false;
+        c->control = static_cast<uint16_t>(port);
         return true;
       },
       3000);
@@ -117,17 +133,6 @@ std::string camsim_command(uint16_t port, const std::string& cmd) {
   }
   close(fd);
   return answer;
-}
-
-std::string read_text(const std::string& path) {
-  std::string out;
-  FILE* f = fopen(path.c_str(), "r");
-  if (!f) return out;
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
-  fclose(f);
-  return out;
 }
 
 class LinkE2e : public ::testing::Test {
