@@ -77,7 +77,9 @@ struct CanPort {
   std::atomic<CanPacketHandler> handler{nullptr};
 };
 
-CanPort g_port;
+// Never destroyed: the reader and bridge threads run until the process
+// ends, and exit() must not tear the mutexes down under them.
+CanPort& g_port = *new CanPort;
 
 // --- descriptor pinning -----------------------------------------------------
 

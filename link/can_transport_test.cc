@@ -25,9 +25,10 @@ namespace {
 
 int g_camera = -1;  // the camera's end of the bus
 sockaddr_in g_daemon{};
-std::mutex g_mutex;
-std::condition_variable g_cv;
-std::vector<Bytes> g_delivered;
+// Kept alive past exit(): the reader thread may still be delivering.
+std::mutex& g_mutex = *new std::mutex;
+std::condition_variable& g_cv = *new std::condition_variable;
+std::vector<Bytes>& g_delivered = *new std::vector<Bytes>;
 
 void on_packet(const uint8_t* p, size_t n) {
   std::lock_guard<std::mutex> lock(g_mutex);

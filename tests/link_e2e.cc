@@ -157,10 +157,14 @@ TEST_F(LinkE2e, LinkComesUpHudFillsViewersHearTelemetry) {
   // The records of the camera side land in the HUD within a few ticks.
   EXPECT_TRUE(e2e_wait_until(
       [&] {
+        // Every kind of record has been through (one may be lost to the
+        // stall reopen while the simulator starts).
         return hud_get_u8(hud, HUD_TELEMETRY_VALID) == 1 &&
-               hud_get_u32(hud, HUD_RECORD64_TIME) != 0;  // the last record of a tick
+               hud_get_u32(hud, HUD_RECORD64_TIME) != 0 && hud_get_f64(hud, HUD_APERTURE) != 0 &&
+               hud_get_u8(hud, HUD_FOCUS_RECEIVED) && hud_get_u32(hud, HUD_MSG22_VALUE) != 0 &&
+               hud_get_u8(hud, HUD_PAN_TEXT) != 0;
       },
-      3000));
+      5000));
   EXPECT_EQ(hud_get_u8(hud, HUD_LINK_UP_A), 1);
   EXPECT_EQ(hud_get_u8(hud, HUD_LINK_UP_B), 1);
   EXPECT_EQ(hud_get_u8(hud, HUD_TELEMETRY_B44), 11);
