@@ -99,8 +99,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     } else {
       if (i + 7 > size) break;
       size_t length = data[i] < 13 ? 13 : data[i];
-      LinkFields f{data[i + 1], data[i + 2], static_cast<uint16_t>(i), data[i + 3], data[i + 4],
-                   data[i + 5]};
+      LinkFields f{data[i + 1], data[i + 2], static_cast<uint16_t>(i),
+                   data[i + 3], data[i + 4], data[i + 5]};
       size_t chunk = 1 + data[i + 6] % 8;
       i += 7;
       uint8_t payload[255] = {};
