@@ -192,6 +192,15 @@ TEST_F(LinkE2e, LinkComesUpHudFillsViewersHearTelemetry) {
   EXPECT_EQ(viewer.wait_code(0, 7, 3000).size(), 7u);
   EXPECT_EQ(viewer.wait_code(5, 7, 3000, {5, 0, 2}).size(), 7u);
 
+  // pqw-viewer decodes every code the camera link sends, ten times a second.
+  int status = -1;
+  std::string lines = e2e_run_tool(
+      "pqw-viewer",
+      {"--daemon-port", std::to_string(d.viewer_port), "--data-only", "--seconds", "1.5"}, &status);
+  EXPECT_EQ(status, 0);
+  for (int code : {0, 2, 3, 7, 8, 10, 12, 13, 14, 16})
+    EXPECT_GE(count(lines, "\"code\":" + std::to_string(code) + ","), 5u) << code << "\n" << lines;
+
   // The camera side heard the answers to its queries and the keep-alives.
   ASSERT_TRUE(e2e_wait_output(d, "Current MAC", 4000));
   std::string log;
