@@ -412,6 +412,31 @@ TEST_F(ViewerE2e, MalformedDatagramsAndTheOwnPortAreHarmless) {
   if (!raw) GTEST_SKIP() << "no raw socket: the own-port rule is covered by the unit test only";
 }
 
+TEST_F(ViewerE2e, EmptyDatagramsDoNotStallEitherPort) {
+  // A trickle of empty datagrams must not hold up registrations or video.
+  Viewer v;
+  int fd = socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  to.sin_port = htons(port());
+  sendto(fd, "", 0, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+  int64_t t0 = now_ms();
+  v.reg(port());
+  ASSERT_FALSE(v.wait_for([](const Datagram& d) { return d.reply(); }, 1000).bytes.empty());
+  EXPECT_LT(now_ms() - t0, 300);
+
+  to.sin_port = htons(daemon.video_port);
+  sendto(fd, "", 0, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+  t0 = now_ms();
+  send_video(daemon.video_port, Bytes(100, 0x33));
+  Datagram video = v.wait_for([](const Datagram& d) { return d.channel() == 1; }, 1000);
+  ASSERT_EQ(video.bytes.size(), 112u);
+  EXPECT_LT(now_ms() - t0, 300);
+  close(fd);
+  v.send(port(), {1});
+}
+
 TEST_F(ViewerE2e, PqwViewerDecodesAndSavesVideo) {
   std::string out_file = daemon.dir + "/video.bin";
   int status = 0;

@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -100,10 +101,14 @@ void* discovery_receive_loop(void*) {
     socklen_t from_len = sizeof from;
     ssize_t n = recvfrom(discovery_socket(), buffer, sizeof buffer, 0,
                          reinterpret_cast<sockaddr*>(&from), &from_len);
-    if (n <= 0) {
-      sleep_us(500000);
+    // Only a failing socket earns the pause. An empty datagram is ignored
+    // at once: pausing for it would let anyone on the network hold up
+    // registrations (and so drop every viewer) with a trickle of them.
+    if (n < 0) {
+      if (errno != EINTR) sleep_us(500000);
       continue;
     }
+    if (n == 0) continue;
     if (from_len < sizeof from || from.sin_family != AF_INET) continue;
     discovery_handle_datagram(buffer, static_cast<size_t>(n), from);
   }
