@@ -99,14 +99,13 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${PQW_DEB_ARCH})
 set(CPACK_DEBIAN_PACKAGE_SECTION misc)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-# The libraries by name (Debian 12 / Raspberry Pi OS bookworm), and
-# dpkg-shlibdeps for the exact versions of these and of the C/C++ runtime.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS
-    "libcjson1 (>= 1.7.15), libinih1 (>= 55), libcurl4 (>= 7.88), libgpiod2 (>= 1.6)")
+# dpkg-shlibdeps names the libraries the programs link (libcjson1,
+# libinih1, libcurl4, libgpiod2, the C and C++ runtimes) with the versions
+# they need; the package test checks that all four are there. The daemon
+# brings can0 up with ip; killall restarts the display and RC processes
+# after a settings change.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# The daemon brings can0 up with ip; killall restarts the display and RC
-# processes after a settings change.
-string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", iproute2")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS iproute2)
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS psmisc)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
     ${pqw_pkg_out}/debian/postinst ${pqw_pkg_out}/debian/prerm ${pqw_pkg_out}/debian/postrm)
