@@ -22,6 +22,9 @@ add_test(NAME packaging_units COMMAND bash ${pqw_pkg_tests}/unit_test.sh ${CMAKE
 add_test(NAME packaging_boot_scripts
          COMMAND bash ${pqw_pkg_tests}/boot_scripts_test.sh ${CMAKE_SOURCE_DIR})
 add_test(NAME packaging_deb COMMAND bash ${pqw_pkg_tests}/deb_test.sh ${CMAKE_BINARY_DIR})
+# Misaligned multi-byte reads that -Wcast-align=strict cannot see.
+add_test(NAME align_lint COMMAND bash ${pqw_pkg_tests}/align_lint_test.sh ${CMAKE_SOURCE_DIR})
+set_tests_properties(align_lint PROPERTIES LABELS lint)
 set_tests_properties(packaging_default_conf_test packaging_install packaging_units
                      packaging_boot_scripts packaging_deb PROPERTIES LABELS packaging)
 set_tests_properties(packaging_install packaging_units packaging_boot_scripts packaging_deb
