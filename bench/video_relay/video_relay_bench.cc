@@ -148,7 +148,7 @@ UdpState udp_state(const std::vector<uint16_t>& ports) {
 }
 uint64_t udp_drops(const std::vector<uint16_t>& ports) { return udp_state(ports).drops; }
 
-// The thread of pid that sits in recvfrom on the socket bound to port: the
+// The thread of pid that sits in a receive call on the socket bound to port: the
 // socket's inode from /proc/net/udp, its descriptor from /proc/PID/fd, and
 // each thread's current system call from /proc/PID/task/TID/syscall.
 pid_t find_receiving_thread(pid_t pid, uint16_t port) {
@@ -186,7 +186,9 @@ pid_t find_receiving_thread(pid_t pid, uint16_t port) {
       std::ifstream f(proc + "/task/" + e->d_name + "/syscall");
       std::string nr, arg0;
       f >> nr >> arg0;
-      if (nr == std::to_string(SYS_recvfrom) && std::stol(arg0, nullptr, 16) == fd)
+      bool receiving = nr == std::to_string(SYS_recvfrom) || nr == std::to_string(SYS_recvmmsg) ||
+                       nr == std::to_string(SYS_recvmsg);
+      if (receiving && std::stol(arg0, nullptr, 16) == fd)
         found = static_cast<pid_t>(atoi(e->d_name));
     }
     closedir(d);
@@ -520,11 +522,11 @@ void search_all(Viewers& v, const Relay* relays, int n, int size, double guess, 
       } else {
         s.hi = s.rate;
       }
-      // Bracket the limit by steps of 1.5, then bisect three times.
+      // Bracket the limit by steps of 1.5, then bisect four times (3 %).
       if (!s.lo || !s.hi) {
         s.rate = pass ? s.rate * 1.5 : s.rate / 1.5;
         if (s.rate < 100 || s.rate > 5e6) s.done = true;
-      } else if (s.bisections++ < 3) {
+      } else if (s.bisections++ < 4) {
         s.rate = std::sqrt(s.lo * s.hi);
       } else {
         s.done = true;
@@ -544,10 +546,10 @@ struct Row {
 };
 
 // CPU seconds per delivered GB, all relays at one input rate, median of
-// three interleaved runs each.
+// five interleaved runs each.
 void cpu_all(Viewers& v, const Relay* relays, int n, int size, double rate, Row* rows) {
   std::vector<std::vector<double>> per(n);
-  for (int rep = 0; rep < 3; rep++)
+  for (int rep = 0; rep < 5; rep++)
     for (int i = 0; i < n; i++) {
       RunResult c = run_once(v, relays[i], size, rate, g_set.cpu_s, false);
       double gb = double(c.delivered_count) * size / 1e9;
@@ -556,7 +558,7 @@ void cpu_all(Viewers& v, const Relay* relays, int n, int size, double rate, Row*
   for (int i = 0; i < n; i++) {
     std::sort(per[i].begin(), per[i].end());
     rows[i].common_rate = rate;
-    rows[i].cpu_per_gb = per[i][1];
+    rows[i].cpu_per_gb = per[i][2];
   }
 }
 
@@ -788,12 +790,13 @@ int main(int argc, char** argv) {
   stop(daemon);
 
   printf(
-      "\n| size | K | relay | lossless in/s | delivered/s | MB/s | CPU s/GB | p50 us | p99 us |\n");
-  printf("|---:|---:|---|---:|---:|---:|---:|---:|---:|\n");
+      "\n| size | K | relay | lossless in/s | delivered/s | MB/s | CPU s/GB | p50 us | p99 us "
+      "| pooled p99 us |\n");
+  printf("|---:|---:|---|---:|---:|---:|---:|---:|---:|---:|\n");
   for (const Row& r : rows)
-    printf("| %d | %d | %s | %.0f | %.0f | %.1f | %.2f | %.1f | %.1f |\n", r.size, r.k, r.relay,
-           r.found.rate, r.found.at.delivered, r.found.at.delivered * r.size / 1e6, r.cpu_per_gb,
-           r.p50_us, r.p99_us);
+    printf("| %d | %d | %s | %.0f | %.0f | %.1f | %.2f | %.1f | %.1f | %.1f |\n", r.size, r.k,
+           r.relay, r.found.rate, r.found.at.delivered, r.found.at.delivered * r.size / 1e6,
+           r.cpu_per_gb, r.p50_us, r.p99_us, r.p99_all_us);
   printf(
       "\n| size | K | rate / best baseline (>= 0.9) | CPU / best baseline (<= 1.15) | added p99 us "
       "(< 100) |\n");
