@@ -22,6 +22,9 @@ namespace {
 constexpr int kVideoBufferBytes = 6550000;
 constexpr size_t kVideoStatusWidth = 19;
 constexpr int kVideoBatch = 8;
+// Bytes of queued datagrams taken per call at most: a batch is then still in
+// the first-level cache when it is copied out to each viewer.
+constexpr size_t kVideoBatchBytes = 32 * 1024;
 
 struct VideoSource {
   std::atomic<int> socket{-1};
@@ -63,39 +66,59 @@ void video_source_init() {
 void* video_receive_loop(void*) {
   // Datagrams that are already queued are taken several per system call
   // (MSG_WAITFORONE returns as soon as one is there, so nothing waits for a
-  // batch to fill): a burst costs half the calls, which on a busy core is
-  // the difference between keeping up and overflowing the buffer.
-  static uint8_t buffers[kVideoBatch][kVideoDatagramMax];
+  // batch to fill): a burst of small datagrams then costs a fraction of the
+  // calls. Large datagrams are taken one or two at a time, sized from the
+  // last one, because a batch that no longer fits the cache costs more in
+  // the copies to every viewer than the calls it saves.
+  // Each datagram lands behind room for the viewer header, so it goes out
+  // to the viewers as one piece without being copied.
+  static uint8_t buffers[kVideoBatch][kViewerHeaderSize + kVideoDatagramMax];
   static iovec iov[kVideoBatch];
   static mmsghdr msgs[kVideoBatch];
+  size_t last_length = kVideoDatagramMax;
   for (;;) {
-    for (int i = 0; i < kVideoBatch; i++) {
-      iov[i] = {buffers[i], kVideoDatagramMax};
+    size_t fit = kVideoBatchBytes / (last_length > 0 ? last_length : 1);
+    unsigned batch = static_cast<unsigned>(fit < 1 ? 1 : fit > kVideoBatch ? kVideoBatch : fit);
+    for (unsigned i = 0; i < batch; i++) {
+      iov[i] = {buffers[i] + kViewerHeaderSize, kVideoDatagramMax};
       memset(&msgs[i], 0, sizeof msgs[i]);
       msgs[i].msg_hdr.msg_iov = &iov[i];
       msgs[i].msg_hdr.msg_iovlen = 1;
     }
-    int n = recvmmsg(g_video.socket.load(std::memory_order_relaxed), msgs, kVideoBatch,
-                     MSG_WAITFORONE, nullptr);
+    int n = recvmmsg(g_video.socket.load(std::memory_order_relaxed), msgs, batch, MSG_WAITFORONE,
+                     nullptr);
     if (n <= 0) {
       if (n < 0 && errno != EINTR) sleep_us(500000);
       continue;
     }
     // An empty datagram is ignored: pausing for it would let anyone on the
     // network stall the video with a trickle of empty datagrams.
-    for (int i = 0; i < n; i++)
-      if (msgs[i].msg_len > 0) video_on_datagram(buffers[i], msgs[i].msg_len);
+    for (int i = 0; i < n; i++) {
+      if (msgs[i].msg_len == 0) continue;
+      last_length = msgs[i].msg_len;
+      video_on_frame(buffers[i], msgs[i].msg_len);
+    }
   }
   return nullptr;
 }
 
-void video_on_datagram(const uint8_t* bytes, size_t length) {
+// Time stamp and connected state of one received datagram.
+static void video_note_received() {
   g_video.last_receive.store(time_ms(), std::memory_order_relaxed);
   if (g_video.connected.load(std::memory_order_relaxed) == 0) {
     fputs("video connected\n", stderr);
     set_connected(1);
   }
+}
+
+void video_on_datagram(const uint8_t* bytes, size_t length) {
+  video_note_received();
   viewer_forward_video(bytes, length);
+}
+
+void video_on_frame(uint8_t* frame, size_t length) {
+  video_note_received();
+  viewer_forward_video_frame(frame, length);
 }
 
 void video_watchdog() {

@@ -22,6 +22,9 @@ void video_watchdog();
 // One received video datagram: time stamp, connected state, forwarding.
 // The receive loop's body, callable by tests.
 void video_on_datagram(const uint8_t* bytes, size_t length);
+// The same for a datagram received behind kViewerHeaderSize bytes of room
+// (frame[0..11]), which is forwarded without a copy.
+void video_on_frame(uint8_t* frame, size_t length);
 
 // The VideoSource connected byte and last receive time.
 uint8_t video_connected();

@@ -109,6 +109,18 @@ TEST_F(VideoSourceTest, ConnectedLostAfterMoreThan3000msAndBack) {
   EXPECT_EQ(text(), "");
 }
 
+TEST_F(VideoSourceTest, FramesWithRoomCountLikeDatagrams) {
+  Bytes frame(12 + 3, 0);
+  frame[12] = 9;
+  testing::internal::CaptureStderr();
+  video_on_frame(frame.data(), 3);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "video connected\n");
+  expect_state(1);
+  ASSERT_EQ(g_sent.size(), 1u);
+  EXPECT_EQ(g_sent[0].channel, 1);
+  EXPECT_EQ(g_sent[0].payload, (Bytes{9, 0, 0}));
+}
+
 TEST_F(VideoSourceTest, DisabledStreamStillHoldsTheConnectedState) {
   cfg_set(config_record()->disable_video_stream, 1);
   const Bytes d = {1};

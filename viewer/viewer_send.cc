@@ -34,36 +34,43 @@ void send_all(int fd, mmsghdr* msgs, int count) {
   }
 }
 
-// Both framers of the protocol (the 4000-byte data frame and the 65500-byte
-// video frame) differ only in their limit. The header and the payload go out
-// as a two-part scatter list, so the payload is never copied in user space.
-void frame_broadcast(const uint8_t* payload, size_t length, int channel, size_t limit) {
+// Refuses a payload over its frame's limit (whole, and counted); otherwise
+// takes the next sequence number, writes the header and shows the message to
+// the test tap. Both framers of the protocol (the 4000-byte data frame and
+// the 65500-byte video frame) differ only in their limit.
+bool frame_begin(const uint8_t* payload, size_t length, int channel, size_t limit,
+                 uint8_t* header) {
   if (length > limit || (!payload && length > 0)) {
     g_refused.fetch_add(1, std::memory_order_relaxed);
-    return;
+    return false;
   }
   uint32_t seq = g_sequence.fetch_add(1, std::memory_order_relaxed);
-  uint8_t header[kViewerHeaderSize] = {'B',
-                                       static_cast<uint8_t>(channel),
-                                       0,
-                                       0,
-                                       static_cast<uint8_t>(seq),
-                                       static_cast<uint8_t>(seq >> 8),
-                                       static_cast<uint8_t>(seq >> 16),
-                                       static_cast<uint8_t>(seq >> 24),
-                                       0,
-                                       0,
-                                       0,
-                                       0};
+  const uint8_t h[kViewerHeaderSize] = {'B',
+                                        static_cast<uint8_t>(channel),
+                                        0,
+                                        0,
+                                        static_cast<uint8_t>(seq),
+                                        static_cast<uint8_t>(seq >> 8),
+                                        static_cast<uint8_t>(seq >> 16),
+                                        static_cast<uint8_t>(seq >> 24),
+                                        0,
+                                        0,
+                                        0,
+                                        0};
+  memcpy(header, h, sizeof h);
   if (ViewerTap tap = g_tap.load(std::memory_order_relaxed)) tap(channel, payload, length);
+  return true;
+}
 
+// One copy of the frame (iov) to each registered viewer in slot order, video
+// only to full viewers. The destinations are copies taken under the table's
+// lock; the sends happen outside it.
+void fan_out(iovec* iov, size_t iov_count, int channel) {
   int fd = discovery_socket();
   if (fd < 0) return;
   ClientDest dests[kClientSlots];
   int n = client_destinations(dests);
   if (n == 0) return;
-
-  iovec iov[2] = {{header, sizeof header}, {const_cast<uint8_t*>(payload), length}};
   mmsghdr msgs[kClientSlots];
   int m = 0;
   for (int i = 0; i < n; i++) {
@@ -73,11 +80,20 @@ void frame_broadcast(const uint8_t* payload, size_t length, int channel, size_t 
     h.msg_name = &dests[i].addr;
     h.msg_namelen = sizeof dests[i].addr;
     h.msg_iov = iov;
-    h.msg_iovlen = length > 0 ? 2 : 1;
+    h.msg_iovlen = iov_count;
     msgs[m].msg_len = 0;
     m++;
   }
   send_all(fd, msgs, m);
+}
+
+// The header and the payload go out as a two-part scatter list, so the
+// payload is never copied in user space.
+void frame_broadcast(const uint8_t* payload, size_t length, int channel, size_t limit) {
+  uint8_t header[kViewerHeaderSize];
+  if (!frame_begin(payload, length, channel, limit, header)) return;
+  iovec iov[2] = {{header, sizeof header}, {const_cast<uint8_t*>(payload), length}};
+  fan_out(iov, length > 0 ? 2 : 1, channel);
 }
 
 void send_data(const uint8_t* payload, size_t length) {
@@ -114,6 +130,17 @@ void viewer_send(const uint8_t* payload, size_t length, int channel) {
 void viewer_forward_video(const uint8_t* bytes, size_t length) {
   if (cfg_get(config_record()->disable_video_stream) != 0) return;
   viewer_send(bytes, length, 1);
+}
+
+void viewer_forward_video_frame(uint8_t* frame, size_t length) {
+  if (cfg_get(config_record()->disable_video_stream) != 0) return;
+  g_video_in_flight.store(1, std::memory_order_release);
+  if (frame_begin(frame + kViewerHeaderSize, length, 1, kViewerVideoMax, frame)) {
+    // One contiguous piece: the kernel copies a single segment per viewer.
+    iovec iov = {frame, kViewerHeaderSize + length};
+    fan_out(&iov, 1, 1);
+  }
+  g_video_in_flight.store(0, std::memory_order_release);
 }
 
 void viewer_send_short16(uint8_t code, int a, int b, int c) {

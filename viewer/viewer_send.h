@@ -25,6 +25,10 @@ int viewer_send_one(const uint8_t* bytes, size_t length, const char* address, ui
 // channel 1: video; any other channel: nothing.
 void viewer_send(const uint8_t* payload, size_t length, int channel);
 void viewer_forward_video(const uint8_t* bytes, size_t length);
+// The same for a payload that already has kViewerHeaderSize bytes of room in
+// front of it (frame[0..11]): the header is written there and the frame goes
+// out as one piece, never copied. The video receive path uses this.
+void viewer_forward_video_frame(uint8_t* frame, size_t length);
 void viewer_send_short16(uint8_t code, int a, int b, int c);
 void viewer_send_short8(uint8_t code, uint8_t b1, uint8_t b2, uint8_t b3, uint8_t b4, uint8_t b5,
                         uint8_t b6);

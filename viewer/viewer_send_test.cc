@@ -154,6 +154,31 @@ TEST_F(ViewerSendTest, VideoDatagramOf65000BytesArrivesWithItsHeader) {
   EXPECT_EQ(Bytes(got.begin() + 12, got.end()), video);
 }
 
+TEST_F(ViewerSendTest, VideoFrameWithRoomGoesOutAsOnePiece) {
+  LoopSocket full, data;
+  add(full, 0);
+  add(data, 1);
+  Bytes frame(12 + 65000, 0xEE);  // the room in front holds anything
+  for (size_t i = 12; i < frame.size(); i++) frame[i] = uint8_t(i * 3);
+  Bytes payload(frame.begin() + 12, frame.end());
+  uint32_t seq = viewer_next_sequence();
+  viewer_forward_video_frame(frame.data(), 65000);
+  EXPECT_EQ(full.receive(), cat(header(1, seq), payload));
+  EXPECT_TRUE(data.quiet());
+  ASSERT_EQ(g_tapped.size(), 1u);
+  EXPECT_EQ(g_tapped[0].channel, 1);
+  EXPECT_EQ(g_tapped[0].payload, payload);
+
+  uint64_t refused = viewer_refused_count();
+  Bytes big(12 + kViewerVideoMax + 1);
+  viewer_forward_video_frame(big.data(), kViewerVideoMax + 1);
+  EXPECT_EQ(viewer_refused_count(), refused + 1);
+  cfg_set(config_record()->disable_video_stream, 1);
+  viewer_forward_video_frame(frame.data(), 100);
+  EXPECT_EQ(viewer_next_sequence(), seq + 1);
+  EXPECT_TRUE(full.quiet());
+}
+
 TEST_F(ViewerSendTest, DisabledVideoStreamSendsNoVideoButData) {
   LoopSocket full;
   add(full, 0);
