@@ -110,6 +110,11 @@ void start_shm_cleaner(const AppOptions& opt) {
   if (pid == 0) {
     close(fds[1]);
     prctl(PR_SET_NAME, "pqw-sim-clean");
+    // Ctrl-C and timeout(1) signal the whole process group; the cleaner
+    // outlives the daemon by the moment it takes to see the pipe close.
+    signal(SIGINT, SIG_IGN);
+    signal(SIGTERM, SIG_IGN);
+    signal(SIGHUP, SIG_IGN);
     char c;
     for (;;) {
       ssize_t n = read(fds[0], &c, 1);
