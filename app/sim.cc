@@ -189,6 +189,10 @@ bool sim_prepare(AppOptions* opt) {
     opt->can = "udp:" + std::to_string(g_can_local) + ":127.0.0.1:" + std::to_string(g_can_peer);
   }
   if (opt->i2c.empty()) opt->i2c = "udp:" + std::to_string(sim_free_udp_port());
+  // The camera's card listing must never leave the machine in a simulation:
+  // nothing listens on loopback port 1, so a lookup fails at once unless
+  // --camera-ftp names a server of the test's own.
+  if (opt->camera_ftp.empty()) opt->camera_ftp = "ftp://127.0.0.1:1/DCIM/";
   return true;
 }
 
@@ -198,6 +202,7 @@ void sim_start(const AppOptions& opt) {
   fprintf(stderr, "sim: shell sandbox %s (commands in commands.log)\n", opt.shell_sandbox.c_str());
   fprintf(stderr, "sim: gpio log %s\n", opt.gpio_log.c_str());
   fprintf(stderr, "sim: working directory %s/work\n", g_dir.c_str());
+  fprintf(stderr, "sim: camera card listing %s\n", opt.camera_ftp.c_str());
   fprintf(stderr, "sim: shared memory /%shud_mem /%sconfig_mem\n", opt.shm_prefix.c_str(),
           opt.shm_prefix.c_str());
   fprintf(stderr, "sim: can %s, i2c %s\n", opt.can.c_str(), opt.i2c.c_str());
