@@ -836,17 +836,4 @@ TEST(CameraDispatch, PlaybackDelete) {
   EXPECT_EQ(camtest::total_pause_ms(), 4420u);
 }
 
-TEST(CameraDispatch, PlaybackPressTakesItsTimeForReal) {
-  reset();
-  sleep_set_fn(nullptr);
-  auto t0 = std::chrono::steady_clock::now();
-  dispatch(R"({"cmd":"playback","param":"list"})");
-  auto ms =
-      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0)
-          .count();
-  EXPECT_GE(ms, 220);
-  EXPECT_LT(ms, 600);
-  EXPECT_EQ(packets().size(), 12u);
-}
-
 }  // namespace

@@ -330,6 +330,13 @@ int connect_app(uint16_t port) {
   return fd;
 }
 
+// The listener thread may not have reached listen() yet on a loaded machine.
+int connect_app_wait(uint16_t port, int ms) {
+  int fd = -1;
+  e2e_wait_until([&] { return (fd = connect_app(port)) >= 0; }, ms);
+  return fd;
+}
+
 // Whatever arrives within ms (at most max bytes).
 Bytes app_read(int fd, int ms, size_t max = 65536) {
   Bytes out;
@@ -357,7 +364,7 @@ size_t intact_packets(const Bytes& b) {
 }
 
 TEST_F(LinkE2e, DjiGoBridgePassesBytesBothWaysOneClientAtATime) {
-  int a = connect_app(d.djigo_port);
+  int a = connect_app_wait(d.djigo_port, 5000);
   ASSERT_GE(a, 0);
   ASSERT_TRUE(e2e_wait_output(d, "DJI Go client connected with ip address: 127.0.0.1", 3000));
   Bytes heard = app_read(a, 500);
