@@ -133,7 +133,7 @@ void viewer_forward_video(const uint8_t* bytes, size_t length) {
 }
 
 void viewer_forward_video_frame(uint8_t* frame, size_t length) {
-  if (cfg_get(config_record()->disable_video_stream) != 0) return;
+  if (!frame || cfg_get(config_record()->disable_video_stream) != 0) return;
   g_video_in_flight.store(1, std::memory_order_release);
   if (frame_begin(frame + kViewerHeaderSize, length, 1, kViewerVideoMax, frame)) {
     // One contiguous piece: the kernel copies a single segment per viewer.
