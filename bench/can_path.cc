@@ -123,9 +123,9 @@ void latency_over_udp(double seconds) {
   bind(probe, reinterpret_cast<sockaddr*>(&any), sizeof any);
   uint16_t local = bound_port(probe);
   close(probe);
-  std::string spec =
+  std::string bus =
       "udp:" + std::to_string(local) + ":127.0.0.1:" + std::to_string(bound_port(camera));
-  can_set_spec(spec.c_str());
+  can_set_spec(bus.c_str());
   pthread_t reader;
   pthread_create(&reader, nullptr, can_reader, nullptr);
   sockaddr_in daemon{};

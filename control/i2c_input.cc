@@ -48,7 +48,7 @@ struct PendingReport {
 };
 
 struct I2cInput {
-  char spec[128] = "/dev/i2c-1";
+  char bus[128] = "/dev/i2c-1";
   int fd = -1;
   bool udp = false;
   int udp_port = 0;
@@ -267,20 +267,20 @@ void poll_panel(int panel) {
 
 }  // namespace
 
-void i2c_set_spec(const char* spec) {
-  snprintf(g_i2c.spec, sizeof g_i2c.spec, "%s", spec && *spec ? spec : "/dev/i2c-1");
+void i2c_set_spec(const char* bus) {
+  snprintf(g_i2c.bus, sizeof g_i2c.bus, "%s", bus && *bus ? bus : "/dev/i2c-1");
 }
 
 void i2c_input_open() {
   if (g_i2c.fd >= 0) return;
   g_i2c.udp = false;
   g_i2c.udp_port = 0;
-  if (strncmp(g_i2c.spec, "udp:", 4) == 0) {
-    open_udp(g_i2c.spec + 4);
+  if (strncmp(g_i2c.bus, "udp:", 4) == 0) {
+    open_udp(g_i2c.bus + 4);
     return;
   }
-  g_i2c.fd = open(g_i2c.spec, O_RDWR | O_CLOEXEC);
-  if (g_i2c.fd < 0) fprintf(stderr, "I2C: cannot open %s: %s\n", g_i2c.spec, strerror(errno));
+  g_i2c.fd = open(g_i2c.bus, O_RDWR | O_CLOEXEC);
+  if (g_i2c.fd < 0) fprintf(stderr, "I2C: cannot open %s: %s\n", g_i2c.bus, strerror(errno));
 }
 
 void i2c_input_init() {
@@ -352,8 +352,8 @@ int i2c_udp_port() { return g_i2c.udp ? g_i2c.udp_port : 0; }
 
 void i2c_input_reset() {
   if (g_i2c.fd >= 0) close(g_i2c.fd);
-  char spec[sizeof g_i2c.spec];
-  memcpy(spec, g_i2c.spec, sizeof spec);
+  char bus[sizeof g_i2c.bus];
+  memcpy(bus, g_i2c.bus, sizeof bus);
   g_i2c = I2cInput{};
-  memcpy(g_i2c.spec, spec, sizeof spec);
+  memcpy(g_i2c.bus, bus, sizeof bus);
 }

@@ -14,7 +14,7 @@
 // A packet whose last byte is not the XOR of the others, or that is shorter
 // than 10 bytes, is dropped whole (buttons included).
 //
-// Sources (--i2c SPEC):
+// Sources (--i2c BUS):
 //   "/dev/i2c-1" (default): the I2C character device; each panel is selected
 //     with the I2C_SLAVE request and read with read().
 //   "udp:LOCALPORT": simulated panels. A socket on 127.0.0.1:LOCALPORT takes
@@ -35,7 +35,7 @@ inline constexpr size_t kPanelPacketSize = 10;
 // Prints "Init I2C input", opens the source and starts the poll thread.
 void i2c_input_init();
 // "/dev/i2c-1" (default) or "udp:LOCALPORT" for the simulation.
-void i2c_set_spec(const char* spec);
+void i2c_set_spec(const char* bus);
 
 // Thread body: both panels every 20 ms; never returns.
 void* i2c_poll_loop(void*);
@@ -45,7 +45,7 @@ int i2c_read_packet(int device);
 // Acts on the packet just read, for panel 0 (0x40) or 1 (0x41).
 void i2c_handle_packet(int panel);
 
-// Opens the source named by the spec (no thread); i2c_input_init uses it.
+// Opens the source named by the bus (no thread); i2c_input_init uses it.
 void i2c_input_open();
 // Checks a packet as i2c_read_packet does and, when valid, handles it for the
 // panel; returns the same codes. Tests and the fuzzer feed packets here.

@@ -50,12 +50,12 @@ class Open : public ::testing::Test {
 };
 
 TEST_F(Open, SpecThatDoesNotParseEndsTheProcessWithStatus2) {
-  for (const char* spec : {"udp:x", "udp:1:127.0.0.1", "udp:0:127.0.0.1:5", "udp:1:nohost:5",
-                           "udp:70000:127.0.0.1:5", "can1"}) {
-    SCOPED_TRACE(spec);
+  for (const char* bus : {"udp:x", "udp:1:127.0.0.1", "udp:0:127.0.0.1:5", "udp:1:nohost:5",
+                          "udp:70000:127.0.0.1:5", "can1"}) {
+    SCOPED_TRACE(bus);
     g_status = -1;
     testing::internal::CaptureStderr();
-    can_set_spec(spec);
+    can_set_spec(bus);
     EXPECT_NE(testing::internal::GetCapturedStderr(), "");
     auto [out, err] = open();
     EXPECT_EQ(out, "CAN socket open error\n");
@@ -67,8 +67,8 @@ TEST_F(Open, SpecThatDoesNotParseEndsTheProcessWithStatus2) {
 TEST_F(Open, UdpPortInUseIsABindError) {
   uint16_t port = 0;
   int fd = occupy(SOCK_DGRAM, &port);
-  std::string spec = "udp:" + std::to_string(port) + ":127.0.0.1:9";
-  can_set_spec(spec.c_str());
+  std::string bus = "udp:" + std::to_string(port) + ":127.0.0.1:9";
+  can_set_spec(bus.c_str());
   auto [out, err] = open();
   EXPECT_EQ(out, "CAN socket bind error\n");
   EXPECT_EQ(g_status, 2);

@@ -307,8 +307,8 @@ bool parse_port(const std::string& text, uint16_t* port) {
 
 }  // namespace
 
-void can_set_spec(const char* spec) {
-  std::string s = spec ? spec : "";
+void can_set_spec(const char* bus) {
+  std::string s = bus ? bus : "";
   if (s.empty() || s == "can0") {
     g_port.kind = BusKind::kCan;
     return;

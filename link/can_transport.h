@@ -30,8 +30,8 @@
 #include <cstdint>
 
 // "can0" (default, SocketCAN) or "udp:LOCALPORT:HOST:PORT" (HOST an IPv4
-// address). A spec that does not parse makes can_open fail (exit status 2).
-void can_set_spec(const char* spec);
+// address). A bus that does not parse makes can_open fail (exit status 2).
+void can_set_spec(const char* bus);
 
 void can_open();
 void can_close();

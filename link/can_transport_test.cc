@@ -133,9 +133,9 @@ class Transport : public ::testing::Test {
     g_daemon.sin_family = AF_INET;
     g_daemon.sin_port = htons(local);
     g_daemon.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    std::string spec =
+    std::string bus =
         "udp:" + std::to_string(local) + ":127.0.0.1:" + std::to_string(bound_port(g_camera));
-    can_set_spec(spec.c_str());
+    can_set_spec(bus.c_str());
     net_ports().djigo = free_port(SOCK_STREAM);
     can_set_packet_handler(on_packet);
     testing::internal::CaptureStderr();

@@ -95,9 +95,9 @@ bool parse_int(const char* s, int lo, int hi, int* out) {
   return true;
 }
 
-bool parse_bus(const std::string& spec, uint16_t* local, sockaddr_in* peer) {
-  if (spec.rfind("udp:", 0) != 0) return false;
-  std::string rest = spec.substr(4);
+bool parse_bus(const std::string& bus, uint16_t* local, sockaddr_in* peer) {
+  if (bus.rfind("udp:", 0) != 0) return false;
+  std::string rest = bus.substr(4);
   size_t a = rest.find(':'), b = rest.rfind(':');
   if (a == std::string::npos || a == b) return false;
   int l = 0, p = 0;
