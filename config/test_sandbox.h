@@ -1,5 +1,5 @@
-// Test helper: a throw-away root and shell sandbox for the configuration
-// commands, so nothing touches the host's /boot or /run and no real system
+// Test helper: a throw-away root (bin/, boot/, run/) that also holds the shell
+// sandbox, so nothing touches the host's /boot or /run and no real system
 // command runs (PATH holds only the sandbox's bin directory).
 #pragma once
 
@@ -20,9 +20,11 @@
 struct TestSandbox {
   std::string dir;
 
-  TestSandbox() {
-    char tmpl[] = "/tmp/pqw-cfgcmd-XXXXXX";
-    char* d = mkdtemp(tmpl);
+  explicit TestSandbox(const char* tag = "cfgcmd") {
+    std::string tmpl = std::string("/tmp/pqw-") + tag + "-XXXXXX";
+    std::vector<char> buf(tmpl.begin(), tmpl.end());
+    buf.push_back('\0');
+    char* d = mkdtemp(buf.data());
     if (!d) abort();
     dir = d;
     mkdir((dir + "/bin").c_str(), 0755);

@@ -27,6 +27,7 @@
 #include <string>
 #include <vector>
 
+#include "config/test_sandbox.h"
 #include "app/config_record.h"
 #include "control/camera_ops.h"
 #include "link/link_packet.h"
@@ -127,47 +128,7 @@ inline void reset_link_state() {
 }
 
 // A temporary root (boot/, run/, bin/) that also holds the shell sandbox.
-struct TempRoot {
-  std::string dir;
-  explicit TempRoot(const char* tag) {
-    std::string tmpl = std::string("/tmp/pqw-") + tag + "-XXXXXX";
-    std::vector<char> buf(tmpl.begin(), tmpl.end());
-    buf.push_back('\0');
-    if (mkdtemp(buf.data()) == nullptr) abort();
-    dir = buf.data();
-    for (const char* sub : {"/bin", "/boot", "/run"}) mkdir((dir + sub).c_str(), 0755);
-    shell_set_sandbox(dir.c_str());
-    paths_set_root(dir.c_str());
-  }
-  ~TempRoot() {
-    shell_set_sandbox(nullptr);
-    paths_set_root(nullptr);
-    remove_tree(dir);
-  }
-  static void remove_tree(const std::string& path) {
-    if (DIR* d = opendir(path.c_str())) {
-      while (dirent* e = readdir(d)) {
-        std::string n = e->d_name;
-        if (n == "." || n == "..") continue;
-        std::string p = path + "/" + n;
-        struct stat st {};
-        if (lstat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-          remove_tree(p);
-        } else {
-          unlink(p.c_str());
-        }
-      }
-      closedir(d);
-    }
-    rmdir(path.c_str());
-  }
-  std::string read(const std::string& rel) const {
-    std::ifstream f(dir + "/" + rel, std::ios::binary);
-    std::stringstream ss;
-    ss << f.rdbuf();
-    return ss.str();
-  }
-};
+using TempRoot = TestSandbox;
 
 // pyftpdlib on 127.0.0.1 serving a card directory, port chosen by the
 // kernel; every NLST it answers adds one byte to count_file.
