@@ -20,19 +20,6 @@
 #include "link/link_packet.h"
 #include "link/link_state.h"
 
-constexpr uint8_t camera_header_crc8(uint8_t length) {
-  const uint8_t head[3] = {0x55, length, 0x04};
-  uint8_t v = 0x77;
-  for (uint8_t b : head) {
-    v ^= b;
-    for (int i = 0; i < 8; i++)
-      v = (v & 1) ? static_cast<uint8_t>((v >> 1) ^ 0x8C) : static_cast<uint8_t>(v >> 1);
-  }
-  return v;
-}
-static_assert(camera_header_crc8(14) == 0x66 && camera_header_crc8(23) == 0x38 &&
-              camera_header_crc8(51) == 0xC2 && camera_header_crc8(28) == 0x1B);
-
 template <size_t N>
 using CameraPacket = std::array<uint8_t, N>;
 
@@ -45,7 +32,7 @@ constexpr CameraPacket<N> camera_packet(uint8_t sender, uint8_t receiver, uint8_
   p[0] = 0x55;
   p[1] = static_cast<uint8_t>(N);
   p[2] = 0x04;
-  p[3] = camera_header_crc8(static_cast<uint8_t>(N));
+  p[3] = link_header_crc8(static_cast<uint8_t>(N));
   p[4] = sender;
   p[5] = receiver;
   p[8] = type;

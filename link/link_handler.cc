@@ -36,19 +36,6 @@ constexpr uint32_t kShutterCodes[57] = {
 constexpr int8_t kEvTenths[19] = {-30, -27, -23, -20, -17, -13, -10, -7, -3, 0,
                                   3,   7,   10,  13,  17,  20,  23,  27, 30};
 
-constexpr uint8_t header_crc8(uint8_t length) {
-  const uint8_t head[3] = {0x55, length, 0x04};
-  uint8_t v = 0x77;
-  for (uint8_t b : head) {
-    v ^= b;
-    for (int i = 0; i < 8; i++)
-      v = (v & 1) ? static_cast<uint8_t>((v >> 1) ^ 0x8C) : static_cast<uint8_t>(v >> 1);
-  }
-  return v;
-}
-static_assert(header_crc8(14) == 0x66 && header_crc8(26) == 0xB1 && header_crc8(44) == 0x36 &&
-              header_crc8(43) == 0x58);
-
 // Reply templates, whole packets with placeholder sequence and CRC16.
 constexpr uint8_t kGimbalReply[14] = {0x55, 0x0E, 0x04, 0x66, 0x09, 0x04, 0x00,
                                       0x00, 0x80, 0x04, 0x1C, 0x06, 0x00, 0x00};

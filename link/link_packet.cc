@@ -42,16 +42,6 @@ void store_crc16(uint8_t* packet, size_t length) {
 
 }  // namespace
 
-uint8_t link_crc8(const uint8_t* bytes, size_t n) {
-  uint8_t v = 0x77;
-  for (size_t i = 0; i < n; i++) {
-    v ^= bytes[i];
-    for (int b = 0; b < 8; b++)
-      v = (v & 1) ? static_cast<uint8_t>((v >> 1) ^ 0x8C) : static_cast<uint8_t>(v >> 1);
-  }
-  return v;
-}
-
 uint16_t link_crc16(const uint8_t* bytes, size_t n) {
   uint16_t v = kCrc16Start;
   for (size_t i = 0; i < n; i++)

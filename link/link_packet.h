@@ -5,7 +5,27 @@
 #include <cstddef>
 #include <cstdint>
 
-uint8_t link_crc8(const uint8_t* bytes, size_t n);
+// The header CRC8, over its first three bytes: start 0x77, reflected polynomial
+// 0x8C. Usable at compile time, so packet templates carry their header CRC.
+constexpr uint8_t link_crc8(const uint8_t* bytes, size_t n) {
+  uint8_t v = 0x77;
+  for (size_t i = 0; i < n; i++) {
+    v ^= bytes[i];
+    for (int b = 0; b < 8; b++)
+      v = (v & 1) ? static_cast<uint8_t>((v >> 1) ^ 0x8C) : static_cast<uint8_t>(v >> 1);
+  }
+  return v;
+}
+// The header CRC8 of a packet of the given length: 14 -> 0x66, 26 -> 0xB1.
+constexpr uint8_t link_header_crc8(uint8_t length) {
+  const uint8_t head[3] = {0x55, length, 0x04};
+  return link_crc8(head, 3);
+}
+static_assert(link_header_crc8(14) == 0x66 && link_header_crc8(23) == 0x38 &&
+              link_header_crc8(26) == 0xB1 && link_header_crc8(28) == 0x1B &&
+              link_header_crc8(43) == 0x58 && link_header_crc8(44) == 0x36 &&
+              link_header_crc8(51) == 0xC2);
+
 uint16_t link_crc16(const uint8_t* bytes, size_t n);
 
 // Stamps the next sequence number and the CRC16, then writes the packet
