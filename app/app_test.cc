@@ -5,8 +5,6 @@
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
-#include <ftw.h>
-#include <sstream>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -22,29 +20,12 @@
 #include "platform/paths.h"
 #include "platform/ports.h"
 #include "platform/shell.h"
+#include "platform/test_sandbox.h"
 #include "viewer/viewer_send.h"
 
 namespace {
 
 alignas(8) uint8_t g_hud[kHudSize];
-
-std::string slurp(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  std::stringstream ss;
-  ss << f.rdbuf();
-  return ss.str();
-}
-
-int remove_entry(const char* path, const struct stat*, int, struct FTW*) { return remove(path); }
-
-struct TempDir {
-  std::string dir;
-  TempDir() {
-    char templ[] = "/tmp/pqw-app-test.XXXXXX";
-    dir = mkdtemp(templ);
-  }
-  ~TempDir() { nftw(dir.c_str(), remove_entry, 16, FTW_DEPTH | FTW_PHYS); }
-};
 
 TEST(Beacon, BytesAndFlags) {
   ConfigRecord rec{};
@@ -112,10 +93,7 @@ TEST(Beacon, CycleSendsThreeThenWaits) {
 }
 
 TEST(Supervisor, HostapdCheckFollowsApIface) {
-  TempDir t;
-  std::string bin = t.dir + "/bin";
-  mkdir(bin.c_str(), 0755);
-  shell_set_sandbox(t.dir.c_str());
+  TestSandbox t("app-test");
   hud_set_block(g_hud);
   ConfigRecord* rec = config_record();
   memset(rec, 0, sizeof *rec);
@@ -123,21 +101,19 @@ TEST(Supervisor, HostapdCheckFollowsApIface) {
   rec->apstate = 1;
   supervisor_pass();  // no interface: nothing is run, apstate 0
   EXPECT_EQ(rec->apstate, 0);
-  EXPECT_EQ(slurp(t.dir + "/commands.log").find("pidof"), std::string::npos);
+  EXPECT_EQ(t.read("commands.log").find("pidof"), std::string::npos);
 
   CFG_TEXT_SET(rec->ap_iface, "wlan1");
   supervisor_pass();  // no pidof at all reads as not running
   EXPECT_EQ(rec->apstate, 0);
-  std::ofstream(bin + "/pidof") << "#!/bin/sh\nexit 0\n";
-  chmod((bin + "/pidof").c_str(), 0755);
+  t.tool("pidof", "exit 0");
   supervisor_pass();
   EXPECT_EQ(rec->apstate, 1);
-  std::ofstream(bin + "/pidof") << "#!/bin/sh\nexit 1\n";
+  t.tool("pidof", "exit 1");
   supervisor_pass();
   EXPECT_EQ(rec->apstate, 0);
-  EXPECT_EQ(slurp(t.dir + "/commands.log"),
+  EXPECT_EQ(t.read("commands.log"),
             "pidof hostapd > /dev/null\npidof hostapd > /dev/null\npidof hostapd > /dev/null\n");
-  shell_set_sandbox(nullptr);
 }
 
 TEST(Options, EveryOptionAndErrors) {
@@ -287,7 +263,7 @@ struct InDir {
 
 TEST(ConfigLoad, DefaultsFileAndConfigMem) {
   ShmPrefix p;
-  TempDir t;
+  TempDir t("app-test");
   InDir in(t.dir);
   hud_set_block(g_hud);
   memset(g_hud, 0, sizeof g_hud);

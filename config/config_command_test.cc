@@ -16,7 +16,7 @@
 #include "app/hud_block.h"
 #include "config/config_file.h"
 #include "config/config_report.h"
-#include "config/test_sandbox.h"
+#include "platform/test_sandbox.h"
 #include "platform/app_exit.h"
 #include "platform/clock.h"
 #include "viewer/viewer_send.h"
@@ -749,7 +749,7 @@ TEST_F(CommandTest, ProcessEndingCommandsExitInChild) {
   // The child runs the real exit path; its own sandbox goes with it.
   auto real = [](const char* text) {
     app_exit_set_hook(nullptr);
-    atexit([] { TestSandbox::remove_tree(g_box->dir); });
+    atexit([] { test_remove_tree(g_box->dir); });
     config_command_handle(text, strlen(text));
     exit(0);
   };

@@ -8,8 +8,6 @@
 #include <csignal>
 #include <cstring>
 #include <fstream>
-#include <ftw.h>
-#include <sstream>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -20,6 +18,7 @@
 #include "app/hud_block.h"
 #include "platform/paths.h"
 #include "platform/shell.h"
+#include "platform/test_sandbox.h"
 
 namespace {
 
@@ -34,46 +33,6 @@ ConfigRecord* fresh_record() {
 }
 
 int read_text(const std::string& text) { return config_read_text(text.data(), text.size()); }
-
-std::string slurp(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  std::stringstream ss;
-  ss << f.rdbuf();
-  return ss.str();
-}
-
-int remove_entry(const char* path, const struct stat*, int, struct FTW*) { return remove(path); }
-
-// A scratch root and shell sandbox whose bin/ holds only what a test puts there.
-struct Scratch {
-  std::string dir;
-  Scratch() {
-    char templ[] = "/tmp/pqw-config-test.XXXXXX";
-    dir = mkdtemp(templ);
-    mkdir((dir + "/root").c_str(), 0755);
-    mkdir((dir + "/root/boot").c_str(), 0755);
-    mkdir((dir + "/root/run").c_str(), 0755);
-    mkdir((dir + "/sandbox").c_str(), 0755);
-    mkdir((dir + "/sandbox/bin").c_str(), 0755);
-    paths_set_root((dir + "/root").c_str());
-    shell_set_sandbox((dir + "/sandbox").c_str());
-  }
-  ~Scratch() {
-    paths_set_root(nullptr);
-    shell_set_sandbox(nullptr);
-    nftw(dir.c_str(), remove_entry, 16, FTW_DEPTH | FTW_PHYS);
-  }
-  void link_tool(const char* name) {
-    for (const char* d : {"/usr/bin/", "/bin/"}) {
-      std::string real = std::string(d) + name;
-      if (access(real.c_str(), X_OK) == 0) {
-        symlink(real.c_str(), (dir + "/sandbox/bin/" + name).c_str());
-        return;
-      }
-    }
-  }
-  std::string master() const { return dir + "/root/boot/pelquarinthos-wired.conf"; }
-};
 
 std::string text_of(const char* field, size_t size) {
   char buf[600];
@@ -483,36 +442,34 @@ TEST(ConfigFile, ReadWriteReadRoundTrip) {
 }
 
 TEST(ConfigSave, WritesMasterRunsCommandsAndCopies) {
-  Scratch s;
+  TestSandbox s("config-test");
   s.link_tool("cat");
   s.link_tool("sed");
   ConfigRecord* rec = fresh_record();
   fill_record(rec, "pan");
   config_save();
-  EXPECT_EQ(slurp(s.master()), config_file_text(rec));
+  EXPECT_EQ(s.read("boot/pelquarinthos-wired.conf"), config_file_text(rec));
   std::string want_copy = config_file_text(rec);
   want_copy.erase(std::remove(want_copy.begin(), want_copy.end(), '\r'), want_copy.end());
-  EXPECT_EQ(slurp(s.dir + "/root/run/pelquarinthos.conf"), want_copy);
-  std::string root = s.dir + "/root";
-  EXPECT_EQ(slurp(s.dir + "/sandbox/commands.log"),
-            "mount -o rw,remount " + root + "/boot\n" + "umount " + root + "/boot\n" + "mount " +
-                root + "/boot\n" + "cat " + root +
-                "/boot/pelquarinthos-wired.conf | sed 's/\\r$//' > " + root +
-                "/run/pelquarinthos.conf\n");
-  EXPECT_NE(access((s.master() + ".tmp").c_str(), F_OK), 0);
+  EXPECT_EQ(s.read("run/pelquarinthos.conf"), want_copy);
+  const std::string& root = s.dir;
+  EXPECT_EQ(s.read("commands.log"), "mount -o rw,remount " + root + "/boot\n" + "umount " + root +
+                                        "/boot\n" + "mount " + root + "/boot\n" + "cat " + root +
+                                        "/boot/pelquarinthos-wired.conf | sed 's/\\r$//' > " +
+                                        root + "/run/pelquarinthos.conf\n");
+  EXPECT_FALSE(s.exists("boot/pelquarinthos-wired.conf.tmp"));
 }
 
 TEST(ConfigSave, UnwritableBootStopsAfterRemount) {
-  Scratch s;
-  rmdir((s.dir + "/root/boot").c_str());
+  TestSandbox s("config-test");
+  rmdir((s.dir + "/boot").c_str());
   fresh_record();
   config_save();
-  EXPECT_EQ(slurp(s.dir + "/sandbox/commands.log"),
-            "mount -o rw,remount " + s.dir + "/root/boot\n");
+  EXPECT_EQ(s.read("commands.log"), "mount -o rw,remount " + s.dir + "/boot\n");
 }
 
 TEST(ConfigSave, ConcurrentSavesAndMapParsesStayWhole) {
-  Scratch s;
+  TestSandbox s("config-test");
   ConfigRecord* rec = fresh_record();
   fill_record(rec, "pan,tilt");
   std::string want = config_file_text(rec);
@@ -526,12 +483,12 @@ TEST(ConfigSave, ConcurrentSavesAndMapParsesStayWhole) {
     });
   }
   for (std::thread& th : threads) th.join();
-  EXPECT_EQ(slurp(s.master()), want);
+  EXPECT_EQ(s.read("boot/pelquarinthos-wired.conf"), want);
   EXPECT_EQ(g_hud[HUD_RC_MAP], g_hud[HUD_RC_MAP + 1]);
 }
 
 TEST(ConfigSave, KilledSavesNeverLeaveAPartialFile) {
-  Scratch s;
+  TestSandbox s("config-test");
   ConfigRecord* rec = fresh_record();
   fill_record(rec, std::string(400, ','));
   std::string first = config_file_text(rec);
@@ -554,7 +511,7 @@ TEST(ConfigSave, KilledSavesNeverLeaveAPartialFile) {
     usleep(2000 + 1500 * (round % 7));
     kill(pid, SIGKILL);
     waitpid(pid, nullptr, 0);
-    std::string now = slurp(s.master());
+    std::string now = s.read("boot/pelquarinthos-wired.conf");
     ConfigRecord* r = config_record();
     r->camera_type = 2;
     CFG_TEXT_SET(r->ap_ssid, "Pel AP #1");

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "config/test_sandbox.h"
+#include "platform/test_sandbox.h"
 
 namespace {
 

@@ -5,15 +5,11 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <ftw.h>
-#include <sys/stat.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <mutex>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -22,9 +18,11 @@
 #include "control/camera_ops.h"
 #include "link/link_packet.h"
 #include "link/link_state.h"
+#include "link/link_test_support.h"
 #include "platform/clock.h"
 #include "platform/paths.h"
 #include "platform/shell.h"
+#include "platform/test_sandbox.h"
 
 namespace camtest {
 
@@ -41,19 +39,9 @@ inline int g_drop_link_after = 0;  // > 0: link_up cleared after that many packe
 inline void (*g_on_sleep)(uint32_t us) = nullptr;
 inline uint8_t g_hud[kHudSize];
 
-inline std::string hex(const uint8_t* b, size_t n) {
-  std::string s;
-  char x[4];
-  for (size_t i = 0; i < n; i++) {
-    snprintf(x, sizeof x, i ? " %02X" : "%02X", b[i]);
-    s += x;
-  }
-  return s;
-}
-
 inline int writer(const uint8_t* bytes, size_t length) {
   std::lock_guard<std::mutex> lock(g_mu);
-  g_events.push_back(Event{true, hex(bytes, length), 0});
+  g_events.push_back(Event{true, to_hex(bytes, length), 0});
   // The link drops right after this packet went out.
   if (++g_packets == g_drop_link_after) link_state().link_up.store(0);
   return static_cast<int>(length);
@@ -67,70 +55,26 @@ inline void sleeper(uint32_t us) {
   if (g_on_sleep) g_on_sleep(us);
 }
 
-inline std::string g_sandbox;
-inline int remove_entry(const char* path, const struct stat*, int, FTW*) { return remove(path); }
-inline void remove_sandbox() {
-  if (g_sandbox.size() > 5) nftw(g_sandbox.c_str(), remove_entry, 8, FTW_DEPTH | FTW_PHYS);
-}
-
-inline const std::string& sandbox_dir() {
-  static std::string dir = [] {
-    char tmpl[] = "/tmp/pqw-camera-test-XXXXXX";
-    const char* d = mkdtemp(tmpl);
-    if (!d) abort();
-    std::string dir = d;
-    g_sandbox = dir;
-    // A harmless killall, so that the display restarts leave no noise.
-    std::string bin = dir + "/bin";
-    mkdir(bin.c_str(), 0755);
-    std::string fake = bin + "/killall";
-    if (FILE* f = fopen(fake.c_str(), "w")) {
-      fputs("#!/bin/sh\nexit 0\n", f);
-      fclose(f);
-      chmod(fake.c_str(), 0755);
-    }
-    atexit(remove_sandbox);
-    return dir;
+// One sandbox for the whole run, removed at exit; its killall is harmless, so
+// that the display restarts leave no noise.
+inline TestSandbox& sandbox() {
+  static TestSandbox* box = [] {
+    TestSandbox* b = new TestSandbox("camera-test");
+    b->tool("killall", "exit 0");
+    atexit([] { delete box; });
+    return b;
   }();
-  return dir;
+  return *box;
 }
 
-inline std::string commands_log() {
-  std::ifstream f(sandbox_dir() + "/commands.log");
-  std::stringstream ss;
-  ss << f.rdbuf();
-  return ss.str();
-}
+inline std::string commands_log() { return sandbox().read("commands.log"); }
 
 // Fresh link state, HUD, config and capture; the link is up and the next
 // packet gets sequence number `sequence`.
 inline void reset(uint32_t sequence = 0) {
-  LinkState& ls = link_state();
-  ls.sequence.store(sequence);
-  ls.mode.store(0);
-  ls.link_up.store(1);
-  ls.wanted_orientation_lock.store(0);
-  ls.button_divider.store(0);
-  ls.gimbal_stopped.store(0);
-  ls.pan_target.store(0);
-  ls.tilt_target.store(0);
-  ls.dutch_target.store(0);
-  ls.zoom_step.store(0);
-  ls.digital_zoom_percent.store(0);
-  ls.zoom_speed.store(0);
-  ls.rc_pan_share.store(0);
-  ls.rc_tilt_share.store(0);
-  ls.viewer_pan.store(0);
-  ls.viewer_tilt.store(0);
-  ls.interval_active.store(0);
-  ls.focus_range.store(0);
-  ls.focus_byte.store(0);
-  ls.capture_mode.store(0);
-  ls.capture_submode.store(0);
-  ls.time_from_local_clock.store(1);
-  ls.last_rc_report_time.store(0);
-  camera_last_digital_zoom.store(-1);
-  attitude_from_rc.store(1);
+  link_test_reset_state();
+  link_state().sequence.store(sequence);
+  link_state().link_up.store(1);
   ConfigRecord* cfg = config_record();
   cfg_set(cfg->rc_input_inverse_pan, 0);
   cfg_set(cfg->rc_input_inverse_tilt, 0);
@@ -147,9 +91,9 @@ inline void reset(uint32_t sequence = 0) {
   g_on_sleep = nullptr;
   link_set_writer(writer);
   sleep_set_fn(sleeper);
-  shell_set_sandbox(sandbox_dir().c_str());
-  paths_set_root(sandbox_dir().c_str());
-  std::remove((sandbox_dir() + "/commands.log").c_str());
+  shell_set_sandbox(sandbox().dir.c_str());
+  paths_set_root(sandbox().dir.c_str());
+  std::remove((sandbox().dir + "/commands.log").c_str());
 }
 
 inline std::vector<std::string> packets() {

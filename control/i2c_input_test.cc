@@ -55,15 +55,10 @@ std::string ev_packet(int code) {
 std::string zoom_packet(const char* payload) {
   return std::string("55 11 04 92 02 01 .. .. 40 02 B8 ") + payload;
 }
-std::string gimbal_button(uint8_t receiver, uint8_t code) {
-  char b[64];
-  snprintf(b, sizeof b, "00 00 00 00 %02X 91 00 00 00 %02X", code, code ^ 0x91);
-  return button_packet(receiver, 0x40, b);
-}
 
 class I2cTest : public ::testing::Test {
  protected:
-  TempRoot root{"i2c"};
+  TestSandbox root{"i2c"};
   uint8_t hud[kHudSize]{};
   ConfigRecord* cfg = config_record();
 

@@ -1,10 +1,9 @@
 // Helpers shared by the RC, I2C, shield and media listing tests: a packet
 // capture on the link writer, a fake clock whose sleeps advance it, and a
-// throw-away root with a shell sandbox.
+// throw-away root with a shell sandbox (TestSandbox, platform/test_sandbox.h).
 #pragma once
 
 #include <arpa/inet.h>
-#include <dirent.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
@@ -27,14 +26,15 @@
 #include <string>
 #include <vector>
 
-#include "config/test_sandbox.h"
 #include "app/config_record.h"
 #include "control/camera_ops.h"
 #include "link/link_packet.h"
 #include "link/link_state.h"
+#include "link/link_test_support.h"
 #include "platform/clock.h"
 #include "platform/paths.h"
 #include "platform/shell.h"
+#include "platform/test_sandbox.h"
 
 namespace inputs_test {
 
@@ -44,26 +44,15 @@ namespace inputs_test {
 inline std::mutex g_packets_mutex;
 inline std::vector<std::string> g_packets;
 
-inline std::string hex(const uint8_t* b, size_t n) {
-  std::string s;
-  char t[4];
-  for (size_t i = 0; i < n; i++) {
-    snprintf(t, sizeof t, "%02X", b[i]);
-    if (!s.empty()) s += ' ';
-    s += t;
-  }
-  return s;
-}
-
 inline int capture_writer(const uint8_t* bytes, size_t length) {
   std::string s;
   if (length < 13) {
-    s = "SHORT " + hex(bytes, length);
+    s = "SHORT " + to_hex(bytes, length);
   } else {
     uint16_t crc = link_crc16(bytes, length - 2);
     bool ok = bytes[length - 2] == (crc & 0xFF) && bytes[length - 1] == (crc >> 8) &&
               bytes[1] == length && link_crc8(bytes, 3) == bytes[3];
-    s = hex(bytes, 6) + " .. .. " + hex(bytes + 8, length - 10);
+    s = to_hex(bytes, 6) + " .. .. " + to_hex(bytes + 8, length - 10);
     if (!ok) s = "BADCRC " + s;
   }
   std::lock_guard<std::mutex> lock(g_packets_mutex);
@@ -99,36 +88,9 @@ inline void use_real_time() {
 
 // The camera operations' shared state as at process start, link up.
 inline void reset_link_state() {
-  LinkState& ls = link_state();
-  ls.link_up.store(1);
-  ls.mode.store(0);
-  ls.cooperative.store(0);
-  ls.last_gimbal_command_time.store(0);
-  ls.wanted_orientation_lock.store(0);
-  ls.button_divider.store(0);
-  ls.gimbal_stopped.store(0);
-  ls.pan_target.store(0);
-  ls.tilt_target.store(0);
-  ls.dutch_target.store(0);
-  ls.zoom_step.store(0);
-  ls.digital_zoom_percent.store(0);
-  ls.zoom_speed.store(0);
-  ls.rc_pan_share.store(0);
-  ls.rc_tilt_share.store(0);
-  ls.viewer_pan.store(0);
-  ls.viewer_tilt.store(0);
-  ls.interval_active.store(0);
-  ls.focus_range.store(0);
-  ls.capture_mode.store(0);
-  ls.capture_submode.store(0);
-  rc_aperture_index.store(-1);
-  rc_shutter_index.store(-1);
-  camera_last_digital_zoom.store(-1);
-  attitude_from_rc.store(1);
+  link_test_reset_state();
+  link_state().link_up.store(1);
 }
-
-// A temporary root (boot/, run/, bin/) that also holds the shell sandbox.
-using TempRoot = TestSandbox;
 
 // pyftpdlib on 127.0.0.1 serving a card directory, port chosen by the
 // kernel; every NLST it answers adds one byte to count_file.
@@ -202,12 +164,12 @@ struct FtpServer {
 inline std::string le16(int v) {
   uint16_t u = static_cast<uint16_t>(v);
   uint8_t b[2] = {static_cast<uint8_t>(u & 0xFF), static_cast<uint8_t>(u >> 8)};
-  return hex(b, 2);
+  return to_hex(b, 2);
 }
 inline std::string f32(float f) {
   uint8_t b[4];
   memcpy(b, &f, 4);
-  return hex(b, 4);
+  return to_hex(b, 4);
 }
 // gimbal_speed: pan, dutch, tilt, then 0x90.
 inline std::string speed_packet(int pan, int tilt, int dutch) {
@@ -219,6 +181,12 @@ inline std::string button_packet(uint8_t receiver, uint8_t type, const std::stri
   char head[64];
   snprintf(head, sizeof head, "55 17 04 38 09 %02X .. .. %02X 01 01 ", receiver, type);
   return head + payload;
+}
+// A gimbal button (type 0x40): the code and its check byte (code ^ 0x91).
+inline std::string gimbal_button(uint8_t receiver, uint8_t code) {
+  char b[64];
+  snprintf(b, sizeof b, "00 00 00 00 %02X 91 00 00 00 %02X", code, code ^ 0x91);
+  return button_packet(receiver, 0x40, b);
 }
 
 }  // namespace inputs_test

@@ -97,15 +97,10 @@ std::string manual_focus_packet(int position) {
 std::string focus_point_packet(float x, float y) {
   return "55 15 04 A9 02 01 .. .. 40 02 30 " + f32(x) + " " + f32(y);
 }
-std::string gimbal_button(uint8_t receiver, uint8_t code) {
-  char b[64];
-  snprintf(b, sizeof b, "00 00 00 00 %02X 91 00 00 00 %02X", code, code ^ 0x91);
-  return button_packet(receiver, 0x40, b);
-}
 
 class RcTest : public ::testing::Test {
  protected:
-  TempRoot root{"rc"};
+  TestSandbox root{"rc"};
   uint8_t hud[kHudSize]{};
   ConfigRecord* cfg = config_record();
 

@@ -21,6 +21,7 @@
 #include <string>
 
 #include "app/hud_block.h"
+#include "fuzz/fuzz_harness.h"
 #include "link/can_frame.h"
 #include "link/can_transport.h"
 #include "link/link_packet.h"
@@ -35,47 +36,21 @@
 
 namespace {
 
-std::string g_dir;
+TestSandbox* g_box;
 uint8_t g_hud[kHudSize];
-
-int check_packet(const uint8_t* p, size_t n) {
-  if (n < 13 || n > 255 || p[0] != 0x55 || p[1] != n || p[2] != 0x04) abort();
-  if (link_crc8(p, 3) != p[3]) abort();
-  if (link_crc16(p, n) != 0) abort();
-  return static_cast<int>(n);
-}
 
 void check_message(int channel, const uint8_t*, size_t n) {
   if (channel != 0 || n == 0 || n > kViewerDataMax) abort();
 }
 
-void ignore_exit(int) {}
-void no_sleep(uint32_t) {}
-
-void cleanup() {
-  if (g_dir.empty()) return;
-  unlink((g_dir + "/commands.log").c_str());
-  unlink((g_dir + "/gpio.log").c_str());
-  rmdir((g_dir + "/bin").c_str());
-  rmdir(g_dir.c_str());
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  char tmpl[] = "/tmp/pqw-fuzz-can-XXXXXX";
-  if (!mkdtemp(tmpl)) abort();
-  g_dir = tmpl;
-  mkdir((g_dir + "/bin").c_str(), 0755);
-  shell_set_sandbox(g_dir.c_str());
-  paths_set_root(g_dir.c_str());
+  g_box = fuzz_sandbox_start("fuzz-can");
   gpio_set_log("/dev/null");
-  app_exit_set_hook(ignore_exit);
-  sleep_set_fn(no_sleep);
   viewer_set_tap(check_message);
   hud_set_block(g_hud);
-  link_set_writer(check_packet);
-  atexit(cleanup);
+  link_set_writer(fuzz_check_packet);
   return 0;
 }
 
@@ -118,6 +93,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       }
     }
   }
-  unlink((g_dir + "/commands.log").c_str());
+  unlink((g_box->dir + "/commands.log").c_str());
   return 0;
 }

@@ -13,15 +13,15 @@
 
 #include "app/hud_block.h"
 #include "config/config_command.h"
-#include "config/test_sandbox.h"
 #include "fuzz/fuzz_envelope.h"
+#include "fuzz/fuzz_harness.h"
 #include "platform/app_exit.h"
 #include "platform/clock.h"
 #include "viewer/viewer_send.h"
 
 namespace {
 
-TestSandbox* g_box;  // kept for the whole run, removed at exit
+TestSandbox* g_box;
 uint8_t g_hud[kHudSize];
 
 const char* const kCmds[] = {"configrequest", "wlan", "reboot",     "restart",
@@ -76,22 +76,15 @@ std::string envelope(const std::string& in) {
   return fuzz_envelope_json(parts, kKeys);
 }
 
-void ignore_exit(int) {}
-void no_sleep(uint32_t) {}
-void drop(int, const uint8_t*, size_t) {}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  g_box = new TestSandbox("fuzz-cfgcmd");
-  app_exit_set_hook(ignore_exit);
-  sleep_set_fn(no_sleep);
-  viewer_set_tap(drop);
+  g_box = fuzz_sandbox_start("fuzz-cfgcmd");
+  viewer_set_tap([](int, const uint8_t*, size_t) {});
   hud_set_block(g_hud);
   // A scanning tool with a few awkward names, so the scan reply is built too.
   g_box->tool("iwlist",
               "printf '%s\\n' 'ESSID:\"Home\"' 'ESSID:\"\"' 'ESSID:\"a\"\\b\"' 'ESSID:x'");
-  atexit([] { delete g_box; });
   return 0;
 }
 

@@ -15,9 +15,9 @@
 #include <vector>
 
 #include "app/hud_block.h"
-#include "config/test_sandbox.h"
 #include "control/camera_dispatch.h"
 #include "fuzz/fuzz_envelope.h"
+#include "fuzz/fuzz_harness.h"
 #include "link/link_packet.h"
 #include "link/link_state.h"
 #include "platform/app_exit.h"
@@ -27,15 +27,8 @@
 
 namespace {
 
-TestSandbox* g_box;  // kept for the whole run, removed at exit
+TestSandbox* g_box;
 uint8_t g_hud[kHudSize];
-
-int check_packet(const uint8_t* p, size_t n) {
-  if (n < 13 || n > 255 || p[0] != 0x55 || p[1] != n || p[2] != 0x04) abort();
-  if (link_crc8(p, 3) != p[3]) abort();
-  if (link_crc16(p, n) != 0) abort();
-  return static_cast<int>(n);
-}
 
 const char* const kWords[] = {"camera",
                               "horizont",
@@ -83,20 +76,13 @@ std::string envelope(const std::string& in) {
   return fuzz_envelope_json(parts, kKeys);
 }
 
-void ignore_exit(int) {}
-void no_sleep(uint32_t) {}
-void drop(int, const uint8_t*, size_t) {}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  g_box = new TestSandbox("fuzz-dispatch");
-  app_exit_set_hook(ignore_exit);
-  sleep_set_fn(no_sleep);
-  viewer_set_tap(drop);
+  g_box = fuzz_sandbox_start("fuzz-dispatch");
+  viewer_set_tap([](int, const uint8_t*, size_t) {});
   hud_set_block(g_hud);
-  link_set_writer(check_packet);
-  atexit([] { delete g_box; });
+  link_set_writer(fuzz_check_packet);
   return 0;
 }
 

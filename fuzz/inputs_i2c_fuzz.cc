@@ -17,6 +17,7 @@
 
 #include "app/config_record.h"
 #include "app/hud_block.h"
+#include "fuzz/fuzz_harness.h"
 #include "control/camera_ops.h"
 #include "control/i2c_input.h"
 #include "link/link_packet.h"
@@ -28,32 +29,17 @@
 namespace {
 
 uint8_t g_hud[kHudSize];
-std::string g_dir;
 uint32_t g_now = 1000;
 
 int drop_writer(const uint8_t*, size_t length) { return static_cast<int>(length); }
 uint32_t fake_now() { return g_now; }
 void fake_sleep(uint32_t us) { g_now += us / 1000; }
 
-void cleanup() {
-  if (g_dir.empty()) return;
-  std::string log = g_dir + "/commands.log";
-  unlink(log.c_str());
-  rmdir((g_dir + "/bin").c_str());
-  rmdir(g_dir.c_str());
-}
-
 void setup_once() {
   static bool done = false;
   if (done) return;
   done = true;
-  char tmpl[] = "/tmp/pqw-fuzz-i2c-XXXXXX";
-  if (mkdtemp(tmpl) == nullptr) abort();
-  g_dir = tmpl;
-  mkdir((g_dir + "/bin").c_str(), 0755);
-  shell_set_sandbox(g_dir.c_str());
-  paths_set_root(g_dir.c_str());
-  atexit(cleanup);
+  fuzz_sandbox_start("fuzz-i2c");
   hud_set_block(g_hud);
   link_set_writer(drop_writer);
   time_set_source(fake_now);

@@ -9,6 +9,7 @@
 #include "link/can_transport.h"
 #include "link/djigo_bridge.h"
 #include "link/link_test_support.h"
+#include "platform/test_sandbox.h"
 #include "platform/app_exit.h"
 #include "platform/ports.h"
 #include "platform/shell.h"
@@ -85,19 +86,16 @@ TEST_F(Open, UdpPortInUseIsABindError) {
 }
 
 TEST_F(Open, CanBusIsBroughtUpFirst) {
-  std::string dir = temp_dir("canopen");
-  sandbox_tool(dir, "ip", "exit 0");
-  shell_set_sandbox(dir.c_str());
+  TestSandbox box("canopen");
+  box.tool("ip", "exit 0");
   can_set_spec("can0");
   auto [out, err] = open();
-  shell_set_sandbox(nullptr);
-  EXPECT_EQ(read_file(dir + "/commands.log"),
+  EXPECT_EQ(box.read("commands.log"),
             "ip link set can0 down\n"
             "ip link set can0 type can bitrate 1000000\n"
             "ip link set can0 type can restart-ms 100\n"
             "ip link set can0 txqueuelen 1000\n"
             "ip link set can0 up\n");
-  remove_tree(dir);
   if (g_status == -1) {
     testing::internal::CaptureStderr();
     can_close();

@@ -6,6 +6,7 @@
 #include "link/data_source.h"
 #include "link/link_state.h"
 #include "link/link_test_support.h"
+#include "platform/test_sandbox.h"
 #include "platform/wiringpi.h"
 
 // The threads started here keep the block for the life of the process.
@@ -16,8 +17,8 @@ TEST(DataSourceInit, ModesHudAndLed) {
     uint8_t* block = g_block;
   } hud;
   hud_set_block(g_block);
-  std::string dir = temp_dir("dsinit");
-  gpio_set_log((dir + "/gpio.log").c_str());
+  TempDir tmp("dsinit");
+  gpio_set_log((tmp.dir + "/gpio.log").c_str());
   for (size_t off : {HUD_LINK_UP_A, HUD_LINK_UP_B, HUD_HUD_ENABLED, HUD_TELEMETRY_VALID})
     hud_set_u8(hud.block, off, 1);
   ConfigRecord* cfg = config_record();
@@ -39,7 +40,7 @@ TEST(DataSourceInit, ModesHudAndLed) {
   EXPECT_EQ(ls.hud, hud.block);
   for (size_t off : {HUD_LINK_UP_A, HUD_LINK_UP_B, HUD_HUD_ENABLED, HUD_TELEMETRY_VALID})
     EXPECT_EQ(hud_get_u8(hud.block, off), 0) << off;
-  EXPECT_EQ(read_file(dir + "/gpio.log"), "mode 24 1\nwrite 24 0\n");
+  EXPECT_EQ(tmp.read("gpio.log"), "mode 24 1\nwrite 24 0\n");
 
   // Values outside 0 and 1 leave the modes as they were and say nothing.
   cfg_set(cfg->device_mode, 7);
@@ -49,5 +50,4 @@ TEST(DataSourceInit, ModesHudAndLed) {
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "Init data source\n");
   EXPECT_EQ(ls.mode.load(), 1u);
   gpio_set_log(nullptr);
-  remove_tree(dir);
 }

@@ -18,46 +18,39 @@
 #include "platform/clock.h"
 #include "platform/paths.h"
 #include "platform/shell.h"
+#include "platform/test_sandbox.h"
 
 namespace {
 
 class Watchdog : public ::testing::Test {
  protected:
   TestHud hud;
-  std::string dir;
+  TestSandbox box{"watchdog"};
 
   void SetUp() override {
     setenv("TZ", "UTC", 1);
     tzset();
-    dir = temp_dir("watchdog");
-    sandbox_tool(dir, "ifconfig", "exit 0");
-    sandbox_tool(dir, "cat", "exec /bin/cat \"$@\"");
-    shell_set_sandbox(dir.c_str());
-    paths_set_root((dir + "/root").c_str());
+    box.tool("ifconfig", "exit 0");
+    box.tool("cat", "exec /bin/cat \"$@\"");
     set_mac("02:1a:2b:3c:4d:5e\n");
     capture_start();
     fake_clock_install(100000);
     can_set_last_receive_time(0);
-    LinkState& ls = link_state();
-    ls.link_up.store(0);
-    ls.last_data_time.store(0);
-    ls.sequence.store(100);
-    ls.watchdog_ticks.store(0);
-    ls.startup_setting_sent.store(0);
-    ls.time_from_local_clock.store(0);
-    ls.wanted_orientation_lock.store(1);
+    // Link down; sequence numbers from 100, no date pushed from the local
+    // clock, and the orientation lock wanted.
+    link_test_reset_state();
+    link_state().sequence.store(100);
+    link_state().time_from_local_clock.store(0);
+    link_state().wanted_orientation_lock.store(1);
     cfg_set(config_record()->hud_enabled, 1);
   }
   void TearDown() override {
     capture_stop();
     fake_clock_remove();
-    shell_set_sandbox(nullptr);
-    paths_set_root(nullptr);
-    remove_tree(dir);
   }
   void set_mac(const std::string& text) {
-    std::filesystem::create_directories(dir + "/root/sys/class/net/usb0");
-    std::ofstream(dir + "/root/sys/class/net/usb0/address") << text;
+    std::filesystem::create_directories(box.dir + "/sys/class/net/usb0");
+    std::ofstream(box.dir + "/sys/class/net/usb0/address") << text;
   }
   // A camera packet, as the reader would hand it over.
   void packet_arrives() {
@@ -119,11 +112,10 @@ TEST_F(Watchdog, StatusTextsAndHudFlags) {
   hud_set_text(hud.block, HUD_VERSION, 20, "v.0.14.11");
   run();
   EXPECT_EQ(status(), "telemetry disconnected");
-  sandbox_tool(dir, "ifconfig", "exit 1");
+  box.tool("ifconfig", "exit 1");
   run();
   EXPECT_EQ(status(), "CAN interface not found");
-  EXPECT_NE(read_file(dir + "/commands.log").find("ifconfig can0 > /dev/null 2>&1\n"),
-            std::string::npos);
+  EXPECT_NE(box.read("commands.log").find("ifconfig can0 > /dev/null 2>&1\n"), std::string::npos);
   EXPECT_EQ(hud_get_u8(hud.block, HUD_PRODUCT), 'P');
 
   testing::internal::CaptureStderr();
@@ -195,7 +187,7 @@ TEST_F(Watchdog, MacTextIsTakenFromTheLastLineOnly) {
     EXPECT_EQ(err, c.line ? c.line : "");
     EXPECT_EQ(captured_packets().size(), c.line ? 2u : 0u);
   }
-  std::filesystem::remove(dir + "/root/sys/class/net/usb0/address");
+  std::filesystem::remove(box.dir + "/sys/class/net/usb0/address");
   capture_clear();
   testing::internal::CaptureStderr();
   camera_send_mac();

@@ -13,6 +13,7 @@
 #include "link/packet_build.h"
 #include "platform/clock.h"
 #include "platform/shell.h"
+#include "platform/test_sandbox.h"
 #include "platform/wiringpi.h"
 
 namespace {
@@ -39,40 +40,23 @@ void handle(const Bytes& p) { handle_link_packet(p.data(), p.size()); }
 class Handler : public ::testing::Test {
  protected:
   TestHud hud;
-  std::string dir;
+  TestSandbox box{"handler"};
 
   void SetUp() override {
-    dir = temp_dir("handler");
-    sandbox_tool(dir, "killall", "exit 0");
-    shell_set_sandbox(dir.c_str());
-    gpio_set_log((dir + "/gpio.log").c_str());
+    box.tool("killall", "exit 0");
+    gpio_set_log((box.dir + "/gpio.log").c_str());
     capture_start();
     fake_clock_install(50000);
-    LinkState& ls = link_state();
-    ls.link_up.store(0);
-    ls.mode.store(0);
-    ls.sequence.store(100);
-    ls.wanted_orientation_lock.store(1);
-    ls.aperture_index.store(-1);
-    ls.shutter_index.store(-1);
-    ls.last_video_format[0].store(0);
-    ls.last_video_format[1].store(0);
-    ls.capture_mode.store(0);
-    ls.capture_submode.store(0);
-    ls.timelapse_interval.store(0);
-    ls.timelapse_duration.store(0);
-    ls.led_blink_time.store(0);
-    ls.led_level.store(0);
-    rc_aperture_index.store(-1);
-    rc_shutter_index.store(-1);
+    // Link down; sequence numbers from 100 and the orientation lock wanted.
+    link_test_reset_state();
+    link_state().sequence.store(100);
+    link_state().wanted_orientation_lock.store(1);
     cfg_set(config_record()->camera_connected, 0);
   }
   void TearDown() override {
     capture_stop();
     fake_clock_remove();
     gpio_set_log(nullptr);
-    shell_set_sandbox(nullptr);
-    remove_tree(dir);
   }
   // Brings the link up quietly and forgets what that sent.
   void link_up() {
@@ -386,7 +370,7 @@ TEST_F(Handler, LedBlinksWhileRecording) {
   EXPECT_EQ(link_state().led_blink_time.load(), 0u);
   // One write per record: the level flips on the first record and then each
   // time more than 500 ms have passed, so the period is about a second.
-  std::string log = read_file(dir + "/gpio.log");
+  std::string log = box.read("gpio.log");
   std::string want;
   int level = 0;
   for (int t = 0; t <= 2500; t += 100) {
@@ -593,7 +577,7 @@ TEST_F(Handler, VideoFormatChangeRestartsTheDisplay) {
   handle(camera_state(85));  // first: stored only
   handle(camera_state(85));  // same again: nothing
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
-  EXPECT_EQ(read_file(dir + "/commands.log"), "");
+  EXPECT_EQ(box.read("commands.log"), "");
   Bytes p = camera_state(85);
   p[24] = 16;
   seal(p);
@@ -601,7 +585,7 @@ TEST_F(Handler, VideoFormatChangeRestartsTheDisplay) {
   handle(p);
   handle(p);
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "video format changed\n");
-  EXPECT_EQ(read_file(dir + "/commands.log"), "killall -q display &\n");
+  EXPECT_EQ(box.read("commands.log"), "killall -q display &\n");
   EXPECT_EQ(link_state().last_video_format[0].load(), 16);
 }
 

@@ -2,9 +2,6 @@
 
 #include <atomic>
 #include <cstdio>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <mutex>
 #include <sstream>
 
@@ -48,16 +45,6 @@ Bytes hex(const std::string& text) {
   return out;
 }
 
-std::string to_hex(const uint8_t* p, size_t n) {
-  std::string s;
-  char buf[4];
-  for (size_t i = 0; i < n; i++) {
-    snprintf(buf, sizeof buf, i ? " %02X" : "%02X", p[i]);
-    s += buf;
-  }
-  return s;
-}
-
 void capture_start() {
   capture_clear();
   g_result.store(0);
@@ -98,32 +85,4 @@ void fake_clock_advance(uint32_t ms) { g_now_us.fetch_add(uint64_t{ms} * 1000); 
 void fake_clock_remove() {
   time_set_source(nullptr);
   sleep_set_fn(nullptr);
-}
-
-std::string temp_dir(const char* tag) {
-  const char* tmp = getenv("TMPDIR");
-  std::string templ = std::string(tmp && *tmp ? tmp : "/tmp") + "/pqw-" + tag + ".XXXXXX";
-  char* d = mkdtemp(templ.data());
-  return d ? std::string(d) : std::string();
-}
-
-std::string read_file(const std::string& path) {
-  std::ifstream f(path);
-  std::stringstream ss;
-  ss << f.rdbuf();
-  return ss.str();
-}
-
-void remove_tree(const std::string& dir) {
-  std::error_code ec;
-  if (!dir.empty()) std::filesystem::remove_all(dir, ec);
-}
-
-void sandbox_tool(const std::string& dir, const char* name, const char* body) {
-  std::filesystem::create_directories(dir + "/bin");
-  std::string path = dir + "/bin/" + name;
-  std::ofstream f(path);
-  f << "#!/bin/sh\n" << body << "\n";
-  f.close();
-  std::filesystem::permissions(path, std::filesystem::perms::owner_all);
 }

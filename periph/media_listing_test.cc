@@ -76,7 +76,7 @@ int closed_port() {
 
 class FtpCard : public ::testing::Test {
  protected:
-  TempRoot root{"ftp"};
+  TestSandbox root{"ftp"};
   FtpServer server;
   int port = 0;
   static uint8_t hud[kHudSize];

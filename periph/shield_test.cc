@@ -20,7 +20,7 @@ namespace {
 
 class ShieldTest : public ::testing::Test {
  protected:
-  TempRoot root{"shield"};
+  TestSandbox root{"shield"};
   uint8_t hud[kHudSize]{};
   ConfigRecord* cfg = config_record();
   size_t seen = 0;

@@ -5,36 +5,16 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <ftw.h>
-#include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "platform/paths.h"
+#include "platform/test_sandbox.h"
 
 namespace {
 
-std::string slurp(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  std::stringstream ss;
-  ss << f.rdbuf();
-  return ss.str();
-}
-
-int remove_entry(const char* path, const struct stat*, int, struct FTW*) { return remove(path); }
-
-struct TempDir {
-  std::string dir;
-  TempDir() {
-    char templ[] = "/tmp/pqw-gpio-test.XXXXXX";
-    dir = mkdtemp(templ);
-  }
-  ~TempDir() { nftw(dir.c_str(), remove_entry, 16, FTW_DEPTH | FTW_PHYS); }
-};
-
 TEST(Gpio, RecordingBackendWritesOneLinePerCall) {
-  TempDir t;
+  TempDir t("gpio-test");
   std::string log = t.dir + "/gpio.log";
   gpio_set_log(log.c_str());
   EXPECT_EQ(wiringPiSetup(), 0);
@@ -44,11 +24,12 @@ TEST(Gpio, RecordingBackendWritesOneLinePerCall) {
   pinMode(25, PWM_OUTPUT);
   pwmWrite(25, 1950);
   gpio_set_log(nullptr);
-  EXPECT_EQ(slurp(log), "setup\nmode 24 1\nwrite 24 1\nwrite 24 0\nmode 25 2\npwm 25 1950\n");
+  EXPECT_EQ(test_read_file(log),
+            "setup\nmode 24 1\nwrite 24 1\nwrite 24 0\nmode 25 2\npwm 25 1950\n");
 }
 
 TEST(Gpio, PwmGoesThroughSysfsUnderTheRoot) {
-  TempDir t;
+  TempDir t("gpio-test");
   std::string chip = t.dir + "/sys/class/pwm/pwmchip0";
   for (std::string d : {"/sys", "/sys/class", "/sys/class/pwm", "/sys/class/pwm/pwmchip0",
                         "/sys/class/pwm/pwmchip0/pwm1"})
@@ -57,18 +38,18 @@ TEST(Gpio, PwmGoesThroughSysfsUnderTheRoot) {
   gpio_set_pwm_fallback(1);
   pinMode(25, PWM_OUTPUT);  // BCM 26: the configured channel
   pwmWrite(25, 1000);
-  EXPECT_EQ(slurp(chip + "/pwm1/period"), "20000000");
-  EXPECT_EQ(slurp(chip + "/pwm1/enable"), "1");
-  EXPECT_EQ(slurp(chip + "/pwm1/duty_cycle"), "1000000");
+  EXPECT_EQ(test_read_file(chip + "/pwm1/period"), "20000000");
+  EXPECT_EQ(test_read_file(chip + "/pwm1/enable"), "1");
+  EXPECT_EQ(test_read_file(chip + "/pwm1/duty_cycle"), "1000000");
   pwmWrite(25, 50000);  // never longer than the frame
-  EXPECT_EQ(slurp(chip + "/pwm1/duty_cycle"), "20000000");
+  EXPECT_EQ(test_read_file(chip + "/pwm1/duty_cycle"), "20000000");
   pwmWrite(25, -5);
-  EXPECT_EQ(slurp(chip + "/pwm1/duty_cycle"), "0");
+  EXPECT_EQ(test_read_file(chip + "/pwm1/duty_cycle"), "0");
 
   // wiringPi 1 is BCM 18, hardware pwm0: not there, so it is exported and,
   // since this fake sysfs does not create the channel, left alone.
   pwmWrite(1, 1500);
-  EXPECT_EQ(slurp(chip + "/export"), "0");
+  EXPECT_EQ(test_read_file(chip + "/export"), "0");
   EXPECT_NE(access((chip + "/pwm0/duty_cycle").c_str(), F_OK), 0);
   paths_set_root(nullptr);
   gpio_set_pwm_fallback(0);

@@ -7,26 +7,14 @@
 #include <cjson/cJSON.h>
 #include <sys/wait.h>
 
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "platform/test_sandbox.h"
 #include "tests/e2e_support.h"
 
 namespace {
-
-std::string read_file(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  std::stringstream ss;
-  ss << f.rdbuf();
-  return ss.str();
-}
-
-struct DaemonGuard {
-  E2eDaemon d;
-  ~DaemonGuard() { e2e_stop(&d); }
-};
 
 // Sends one command with pqw-viewer (registered, data only) and returns the
 // first JSON reply whose "cmd" or "app" member matches `key`=`value`, or null.
@@ -64,7 +52,7 @@ void viewer_tell(const E2eDaemon& d, const std::string& command) {
 }
 
 TEST(ConfigE2e, ReportAndSettingsThroughTheDaemon) {
-  DaemonGuard g;
+  E2eDaemonGuard g;
   e2e_write_config(&g.d, "control_enabled=0\nosd_border_width=3\nrc_input_map=pan,,tilt\n");
   ASSERT_TRUE(e2e_start(&g.d));
   ASSERT_TRUE(e2e_wait_output(g.d, "GPIO init", 10000)) << e2e_stderr(g.d);
@@ -84,12 +72,13 @@ TEST(ConfigE2e, ReportAndSettingsThroughTheDaemon) {
   viewer_tell(
       g.d, "{\"cmd\":\"updateparam\",\"name\":\"osd_borders\",\"value\":\"300\",\"value2\":\"7\"}");
   EXPECT_TRUE(e2e_wait_until(
-      [&] { return read_file(conf).find("\r\nosd_border_width=44\r\n") != std::string::npos; },
+      [&] { return test_read_file(conf).find("\r\nosd_border_width=44\r\n") != std::string::npos; },
       5000))
-      << read_file(conf);
-  EXPECT_NE(read_file(conf).find("\r\nosd_border_height=7\r\n"), std::string::npos);
+      << test_read_file(conf);
+  EXPECT_NE(test_read_file(conf).find("\r\nosd_border_height=7\r\n"), std::string::npos);
   EXPECT_TRUE(e2e_wait_until(
-      [&] { return read_file(log).find("killall -q display hud\n") != std::string::npos; }, 5000));
+      [&] { return test_read_file(log).find("killall -q display hud\n") != std::string::npos; },
+      5000));
   EXPECT_TRUE(e2e_wait_output(g.d, "Need to update param osd_borders to 300", 2000));
 
   // A network name with a quote and a backslash: stored as sent, written
@@ -99,12 +88,14 @@ TEST(ConfigE2e, ReportAndSettingsThroughTheDaemon) {
               "\\\"net\\\\\",\"value6\":\"pw\",\"value7\":\"7\",\"value8\":\"ap\",\"value9\":"
               "\"appw\",\"value10\":\"5\",\"value11\":\"36\",\"value12\":\"US\"}");
   EXPECT_TRUE(e2e_wait_until(
-      [&] { return read_file(conf).find("\r\nwifi_ssid=\"my \"net\\\"\r\n") != std::string::npos; },
+      [&] {
+        return test_read_file(conf).find("\r\nwifi_ssid=\"my \"net\\\"\r\n") != std::string::npos;
+      },
       5000))
-      << read_file(conf);
+      << test_read_file(conf);
   EXPECT_TRUE(e2e_wait_until(
       [&] {
-        return read_file(log).find("touch " + g.d.dir + "/root/run/wlan.update\n") !=
+        return test_read_file(log).find("touch " + g.d.dir + "/root/run/wlan.update\n") !=
                std::string::npos;
       },
       5000));

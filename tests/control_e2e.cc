@@ -5,12 +5,8 @@
 // the RC value report goes out about every 400 ms while RC input is enabled.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
 #include <sys/mman.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -21,26 +17,10 @@
 #include <vector>
 
 #include "app/hud_block.h"
+#include "platform/test_sandbox.h"
 #include "tests/e2e_support.h"
 
 namespace {
-
-int64_t now_ms() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
-
-std::string read_text(const std::string& path) {
-  std::string out;
-  FILE* f = fopen(path.c_str(), "r");
-  if (!f) return out;
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
-  fclose(f);
-  return out;
-}
 
 std::vector<std::string> lines_of(const std::string& text) {
   std::vector<std::string> out;
@@ -95,24 +75,12 @@ class ControlE2e : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(e2e_start(&d));
     ASSERT_TRUE(e2e_wait_output(d, "data connected", 10000)) << e2e_stderr(d);
-    ASSERT_TRUE(e2e_wait_until(
-        [&] {
-          // The simulator prints "control 127.0.0.1:PORT" once it listens.
-          std::string out = read_text(d.dir + "/camsim.out");
-          const std::string key = "control 127.0.0.1:";
-          size_t at = out.find(key);
-          if (at == std::string::npos) return false;
-          int port = atoi(out.c_str() + at + key.size());
-          if (port <= 0 || port > 65535) return false;
-          camsim_control = static_cast<uint16_t>(port);
-          return true;
-        },
-        3000))
-        << read_text(d.dir + "/camsim.out");
+    camsim_control = e2e_camsim_control_port(d, 3000);
+    ASSERT_NE(camsim_control, 0) << test_read_file(d.dir + "/camsim.out");
   }
   void TearDown() override { e2e_stop(&d); }
 
-  std::vector<std::string> log() { return lines_of(read_text(d.dir + "/camsim.log")); }
+  std::vector<std::string> log() { return lines_of(test_read_file(d.dir + "/camsim.log")); }
 
   // The real viewer tool sends, without registering, and ends at once.
   void viewer(const std::vector<std::string>& args) {
@@ -124,23 +92,7 @@ class ControlE2e : public ::testing::Test {
     ASSERT_EQ(status, 0);
   }
 
-  std::string camsim_state() {
-    int fd = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(camsim_control);
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    sendto(fd, "state", 5, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
-    pollfd p{fd, POLLIN, 0};
-    std::string answer;
-    if (poll(&p, 1, 2000) == 1) {
-      char buf[2048];
-      ssize_t n = recv(fd, buf, sizeof buf, 0);
-      if (n > 0) answer.assign(buf, static_cast<size_t>(n));
-    }
-    close(fd);
-    return answer;
-  }
+  std::string camsim_state() { return e2e_camsim_command(camsim_control, "state"); }
 };
 
 struct Case {
@@ -194,7 +146,7 @@ TEST_F(ControlE2e, ViewerCommandsReachTheCameraByteForByte) {
     viewer(c.args);
     size_t end = 0;
     bool found = e2e_wait_until([&] { return find_in_order(log(), from, c.packets, &end); }, 3000);
-    ASSERT_TRUE(found) << read_text(d.dir + "/camsim.log").substr(0, 20000);
+    ASSERT_TRUE(found) << test_read_file(d.dir + "/camsim.log").substr(0, 20000);
     from = end;
   }
 
@@ -238,10 +190,10 @@ std::vector<int64_t> rc_reports(const E2eDaemon& d, int ms) {
   e2e_viewer_register(v, d.viewer_port, true);
   std::vector<int64_t> at;
   uint8_t buf[4096];
-  int64_t end = now_ms() + ms;
-  for (int64_t left; (left = end - now_ms()) > 0;) {
+  int64_t end = e2e_now_ms() + ms;
+  for (int64_t left; (left = end - e2e_now_ms()) > 0;) {
     int n = e2e_viewer_recv(v, buf, sizeof buf, static_cast<int>(left));
-    if (n == 12 + 67 && buf[0] == 'B' && buf[12] == 15 && buf[14] == 32) at.push_back(now_ms());
+    if (n == 12 + 67 && buf[0] == 'B' && buf[12] == 15 && buf[14] == 32) at.push_back(e2e_now_ms());
   }
   e2e_viewer_close(&v);
   return at;

@@ -1,6 +1,7 @@
 #include "tests/e2e_support.h"
 
 #include <arpa/inet.h>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -9,10 +10,8 @@
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
-#include <ftw.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <sstream>
 #include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
@@ -23,20 +22,9 @@
 
 #include "app/config_record.h"
 #include "app/hud_block.h"
+#include "platform/test_sandbox.h"
 
 namespace {
-
-int64_t now_ms() {
-  using namespace std::chrono;
-  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-}
-
-std::string slurp(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  std::stringstream ss;
-  ss << f.rdbuf();
-  return ss.str();
-}
 
 uint16_t free_port(int type) {
   int fd = socket(AF_INET, type | SOCK_CLOEXEC, 0);
@@ -51,11 +39,6 @@ uint16_t free_port(int type) {
     port = ntohs(a.sin_port);
   close(fd);
   return port;
-}
-
-int remove_entry(const char* path, const struct stat*, int, struct FTW*) {
-  remove(path);
-  return 0;
 }
 
 const uint8_t* map_shm(const std::string& name, size_t size) {
@@ -91,28 +74,32 @@ std::string e2e_bin_dir() {
 #endif
 }
 
-std::string e2e_temp_dir(const char* tag) {
-  const char* tmp = getenv("TMPDIR");
-  std::string templ = std::string(tmp && *tmp ? tmp : "/tmp") + "/pqw-" + tag + ".XXXXXX";
-  if (!mkdtemp(templ.data())) return "";
-  return templ;
+int64_t e2e_now_ms() {
+  using namespace std::chrono;
+  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+size_t e2e_count(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) n++;
+  return n;
 }
 
 uint16_t e2e_free_udp_port() { return free_port(SOCK_DGRAM); }
 uint16_t e2e_free_tcp_port() { return free_port(SOCK_STREAM); }
 
 void e2e_write_config(E2eDaemon* d, const std::string& text) {
-  if (d->dir.empty()) d->dir = e2e_temp_dir("e2e");
+  if (d->dir.empty()) d->dir = test_make_temp_dir("e2e");
   mkdir((d->dir + "/work").c_str(), 0755);
   std::ofstream(d->dir + "/work/pelquarinthos.conf", std::ios::binary) << text;
 }
 
 bool e2e_start(E2eDaemon* d, const std::vector<std::string>& extra_args) {
-  if (d->dir.empty()) d->dir = e2e_temp_dir("e2e");
+  if (d->dir.empty()) d->dir = test_make_temp_dir("e2e");
   if (d->dir.empty()) return false;
   if (d->shm_prefix.empty())
     d->shm_prefix =
-        "pqwe2e" + std::to_string(getpid()) + "_" + std::to_string(now_ms() % 1000000) + "_";
+        "pqwe2e" + std::to_string(getpid()) + "_" + std::to_string(e2e_now_ms() % 1000000) + "_";
   d->viewer_port = e2e_free_udp_port();
   d->video_port = e2e_free_udp_port();
   d->djigo_port = e2e_free_tcp_port();
@@ -164,16 +151,16 @@ bool e2e_running(E2eDaemon* d, int* status) {
   return false;
 }
 
-std::string e2e_stdout(const E2eDaemon& d) { return slurp(d.out_path); }
-std::string e2e_stderr(const E2eDaemon& d) { return slurp(d.err_path); }
+std::string e2e_stdout(const E2eDaemon& d) { return test_read_file(d.out_path); }
+std::string e2e_stderr(const E2eDaemon& d) { return test_read_file(d.err_path); }
 
 bool e2e_wait_output(const E2eDaemon& d, const char* text, int timeout_ms) {
-  int64_t end = now_ms() + timeout_ms;
+  int64_t end = e2e_now_ms() + timeout_ms;
   for (;;) {
     if (e2e_stdout(d).find(text) != std::string::npos) return true;
     if (e2e_stderr(d).find(text) != std::string::npos) return true;
     if (d.pid > 0 && has_exited(d.pid)) return false;
-    if (now_ms() >= end) return false;
+    if (e2e_now_ms() >= end) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
 }
@@ -181,9 +168,9 @@ bool e2e_wait_output(const E2eDaemon& d, const char* text, int timeout_ms) {
 void e2e_stop(E2eDaemon* d) {
   if (d->pid > 0) {
     kill(d->pid, SIGTERM);
-    int64_t end = now_ms() + 2000;
+    int64_t end = e2e_now_ms() + 2000;
     while (waitpid(d->pid, nullptr, WNOHANG) == 0) {
-      if (now_ms() >= end) {
+      if (e2e_now_ms() >= end) {
         kill(d->pid, SIGKILL);
         waitpid(d->pid, nullptr, 0);
         break;
@@ -197,8 +184,7 @@ void e2e_stop(E2eDaemon* d) {
     shm_unlink(("/" + d->shm_prefix + "config_mem").c_str());
   }
   const char* keep = getenv("PQW_E2E_KEEP");
-  if (!d->dir.empty() && !d->keep_dir && !(keep && *keep == '1'))
-    nftw(d->dir.c_str(), remove_entry, 16, FTW_DEPTH | FTW_PHYS);
+  if (!d->dir.empty() && !d->keep_dir && !(keep && *keep == '1')) test_remove_tree(d->dir);
 }
 
 const uint8_t* e2e_hud_map(const E2eDaemon& d) {
@@ -212,10 +198,10 @@ void e2e_unmap(const uint8_t* p, size_t size) {
 }
 
 bool e2e_wait_until_fn(bool (*cond)(void*), void* arg, int timeout_ms) {
-  int64_t end = now_ms() + timeout_ms;
+  int64_t end = e2e_now_ms() + timeout_ms;
   for (;;) {
     if (cond(arg)) return true;
-    if (now_ms() >= end) return false;
+    if (e2e_now_ms() >= end) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
 }
@@ -235,6 +221,43 @@ std::string e2e_run_tool(const char* tool, const std::vector<std::string>& args,
   int st = pclose(f);
   if (status) *status = st;
   return out;
+}
+
+uint16_t e2e_camsim_control_port(const E2eDaemon& d, int timeout_ms) {
+  const std::string key = "control 127.0.0.1:";
+  uint16_t port = 0;
+  e2e_wait_until(
+      [&] {
+        std::string out = test_read_file(d.dir + "/camsim.out");
+        size_t at = out.find(key);
+        if (at == std::string::npos || !isdigit(static_cast<unsigned char>(out[at + key.size()])))
+          return false;
+        long p = strtol(out.c_str() + at + key.size(), nullptr, 10);
+        if (p <= 0 || p > 65535) return false;
+        port = static_cast<uint16_t>(p);
+        return true;
+      },
+      timeout_ms);
+  return port;
+}
+
+std::string e2e_camsim_command(uint16_t control_port, const std::string& cmd) {
+  int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return "";
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(control_port);
+  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  sendto(fd, cmd.data(), cmd.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+  pollfd p{fd, POLLIN, 0};
+  std::string answer;
+  if (poll(&p, 1, 2000) == 1) {
+    char buf[2048];
+    ssize_t n = recv(fd, buf, sizeof buf, 0);
+    if (n > 0) answer.assign(buf, static_cast<size_t>(n));
+  }
+  close(fd);
+  return answer;
 }
 
 E2eViewer e2e_viewer_open() {
@@ -275,9 +298,9 @@ bool e2e_viewer_register(const E2eViewer& v, uint16_t to_port, bool data_only) {
 
 int e2e_viewer_recv(const E2eViewer& v, uint8_t* buf, size_t size, int timeout_ms) {
   pollfd p{v.fd, POLLIN, 0};
-  int64_t end = now_ms() + timeout_ms;
+  int64_t end = e2e_now_ms() + timeout_ms;
   for (;;) {
-    int left = static_cast<int>(end - now_ms());
+    int left = static_cast<int>(end - e2e_now_ms());
     if (left < 0) left = 0;
     int r = poll(&p, 1, left);
     if (r < 0 && errno == EINTR) continue;

@@ -23,8 +23,10 @@
 
 // Directory of the daemon and the tools (pelquarinthos-wired, pqw-hud, ...).
 std::string e2e_bin_dir();
-// A new empty directory under $TMPDIR or /tmp.
-std::string e2e_temp_dir(const char* tag);
+// Milliseconds on the monotonic clock.
+int64_t e2e_now_ms();
+// How many times `what` occurs in text.
+size_t e2e_count(const std::string& text, const std::string& what);
 // Ports free on 127.0.0.1 right now.
 uint16_t e2e_free_udp_port();
 uint16_t e2e_free_tcp_port();
@@ -58,6 +60,11 @@ std::string e2e_stderr(const E2eDaemon& d);
 bool e2e_running(E2eDaemon* d, int* status = nullptr);
 // SIGTERM, up to 2 s, then SIGKILL; removes the shared memory and the dir.
 void e2e_stop(E2eDaemon* d);
+// A daemon stopped when the test ends, however it ends.
+struct E2eDaemonGuard {
+  E2eDaemon d;
+  ~E2eDaemonGuard() { e2e_stop(&d); }
+};
 
 // Read-only mapping of the daemon's HudBlock (nullptr when absent); unmap
 // with e2e_unmap(p, kHudSize). Read fields with the hud_get_* helpers.
@@ -77,6 +84,13 @@ bool e2e_wait_until(F cond, int timeout_ms) {
 // Runs a program from the bin dir with arguments; returns its stdout and puts
 // its exit status in *status.
 std::string e2e_run_tool(const char* tool, const std::vector<std::string>& args, int* status);
+
+// The camera simulator the daemon starts in --sim: its control port, read
+// from the "control 127.0.0.1:PORT" line of DIR/camsim.out (0 when it has not
+// said so within timeout_ms), and one command to that port ("state", "stats",
+// "corrupt 40"...) with its answer (empty after 2 s).
+uint16_t e2e_camsim_control_port(const E2eDaemon& d, int timeout_ms);
+std::string e2e_camsim_command(uint16_t control_port, const std::string& cmd);
 
 // A viewer: one UDP socket on 127.0.0.1.
 struct E2eViewer {

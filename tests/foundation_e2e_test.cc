@@ -4,30 +4,17 @@
 
 #include <cjson/cJSON.h>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <sys/stat.h>
 
 #include "app/config_record.h"
 #include "app/hud_block.h"
+#include "platform/test_sandbox.h"
 #include "tests/e2e_support.h"
 
 namespace {
 
-std::string read_file(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  std::stringstream ss;
-  ss << f.rdbuf();
-  return ss.str();
-}
-
-struct DaemonGuard {
-  E2eDaemon d;
-  ~DaemonGuard() { e2e_stop(&d); }
-};
-
 TEST(FoundationE2e, SimStartFillsHudAndConfigMem) {
-  DaemonGuard g;
+  E2eDaemonGuard g;
   e2e_write_config(&g.d,
                    "control_enabled=1\nosd_enabled=1\nhud_enabled=0\ninternal_camera_enabled=1\n"
                    "internal_camera_fullscreen=1\nfocus_assistant_enabled=1\n"
@@ -81,7 +68,7 @@ TEST(FoundationE2e, SimStartFillsHudAndConfigMem) {
   // Everything the simulation touched is inside its directory.
   EXPECT_TRUE(e2e_wait_until(
       [&] {
-        return read_file(g.d.dir + "/sandbox/commands.log")
+        return test_read_file(g.d.dir + "/sandbox/commands.log")
                    .find("sudo echo performance > " + g.d.dir +
                          "/root/sys/devices/system/cpu/cpu0/cpufreq/scaling_governor") !=
                std::string::npos;
@@ -91,11 +78,11 @@ TEST(FoundationE2e, SimStartFillsHudAndConfigMem) {
   std::string governor = g.d.dir + "/root/sys/devices/system/cpu/cpu0/cpufreq/scaling_governor";
   struct stat st;
   EXPECT_TRUE(e2e_wait_until([&] { return stat(governor.c_str(), &st) == 0; }, 5000));
-  EXPECT_NE(read_file(g.d.dir + "/gpio.log").find("setup\n"), std::string::npos);
+  EXPECT_NE(test_read_file(g.d.dir + "/gpio.log").find("setup\n"), std::string::npos);
 }
 
 TEST(FoundationE2e, ControlOffClearsNameAndVersion) {
-  DaemonGuard g;
+  E2eDaemonGuard g;
   e2e_write_config(&g.d, "control_enabled=0\n");
   ASSERT_TRUE(e2e_start(&g.d));
   ASSERT_TRUE(e2e_wait_output(g.d, "GPIO init", 10000)) << e2e_stderr(g.d);
@@ -110,7 +97,7 @@ TEST(FoundationE2e, ControlOffClearsNameAndVersion) {
 }
 
 TEST(FoundationE2e, BeaconReachesRegisteredViewer) {
-  DaemonGuard g;
+  E2eDaemonGuard g;
   ASSERT_TRUE(e2e_start(&g.d));
   ASSERT_TRUE(e2e_wait_output(g.d, "GPIO init", 10000)) << e2e_stderr(g.d);
   E2eViewer v = e2e_viewer_open();

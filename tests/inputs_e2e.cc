@@ -12,31 +12,18 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "app/hud_block.h"
 #include "control/inputs_test_util.h"
+#include "platform/test_sandbox.h"
 #include "tests/e2e_support.h"
 
 namespace {
 
-std::string read_text(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  std::stringstream ss;
-  ss << f.rdbuf();
-  return ss.str();
-}
-
-size_t count_of(const std::string& text, const std::string& what) {
-  size_t n = 0;
-  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) n++;
-  return n;
-}
-
-// The port number right after a marker text ("i2c udp:", "control 127.0.0.1:").
+// The port number right after a marker text ("i2c udp:").
 uint16_t port_after(const std::string& text, const std::string& marker) {
   size_t at = text.find(marker);
   if (at == std::string::npos) return 0;
@@ -46,22 +33,21 @@ uint16_t port_after(const std::string& text, const std::string& marker) {
 class InputsE2e : public ::testing::Test {
  protected:
   E2eDaemon d;
-  std::string card_dir;
+  TempDir card{"inputs-card"};
   inputs_test::FtpServer ftp;
   uint16_t camsim_control = 0;
   uint16_t i2c_port = 0;
   const uint8_t* hud = nullptr;
 
   void SetUp() override {
-    card_dir = e2e_temp_dir("inputs-card");
     for (const char* sub :
          {"/card", "/card/DCIM", "/card/DCIM/100MEDIA", "/card/DCIM/101MEDIA", "/card/DCIM/MISC"}) {
-      mkdir((card_dir + sub).c_str(), 0755);
+      mkdir((card.dir + sub).c_str(), 0755);
     }
     card_file("100MEDIA/DJI_0001.JPG");
     card_file("101MEDIA/DJI_0006.MOV");
     card_file("MISC/NOTES.TXT");
-    ASSERT_TRUE(ftp.start(card_dir, card_dir + "/card", card_dir + "/nlst"));
+    ASSERT_TRUE(ftp.start(card.dir, card.dir + "/card", card.dir + "/nlst"));
     e2e_write_config(&d,
                      "# Pelquarinthos-wired config file\n\ncontrol_enabled=1\nshield_enabled=1\n"
                      "shield_open=1800\nshield_close=1000\nshield_timeout=1\n"
@@ -70,12 +56,8 @@ class InputsE2e : public ::testing::Test {
     std::string base = "ftp://127.0.0.1:" + std::to_string(ftp.port) + "/DCIM/";
     ASSERT_TRUE(e2e_start(&d, {"--camera-ftp", base}));
     ASSERT_TRUE(e2e_wait_output(d, "data connected", 10000)) << e2e_stderr(d);
-    ASSERT_TRUE(e2e_wait_until(
-        [&] {
-          camsim_control = port_after(read_text(d.dir + "/camsim.out"), "control 127.0.0.1:");
-          return camsim_control != 0;
-        },
-        3000));
+    camsim_control = e2e_camsim_control_port(d, 3000);
+    ASSERT_NE(camsim_control, 0);
     i2c_port = port_after(e2e_stderr(d), "i2c udp:");
     ASSERT_NE(i2c_port, 0) << e2e_stderr(d);
     hud = e2e_hud_map(d);
@@ -84,11 +66,10 @@ class InputsE2e : public ::testing::Test {
   void TearDown() override {
     if (hud) e2e_unmap(hud, kHudSize);
     e2e_stop(&d);
-    inputs_test::TempRoot::remove_tree(card_dir);
   }
 
-  void card_file(const std::string& rel) { std::ofstream(card_dir + "/card/DCIM/" + rel) << "x"; }
-  std::string gpio() { return read_text(d.dir + "/gpio.log"); }
+  void card_file(const std::string& rel) { std::ofstream(card.dir + "/card/DCIM/" + rel) << "x"; }
+  std::string gpio() { return test_read_file(d.dir + "/gpio.log"); }
   std::string media_text() {
     char text[41] = {0};
     hud_get_text(hud, HUD_MEDIA_TEXT, 40, text, sizeof text);
@@ -104,23 +85,7 @@ class InputsE2e : public ::testing::Test {
     ASSERT_EQ(status, 0);
   }
 
-  std::string camsim_state() {
-    int fd = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(camsim_control);
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    sendto(fd, "state", 5, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
-    pollfd p{fd, POLLIN, 0};
-    std::string answer;
-    if (poll(&p, 1, 2000) == 1) {
-      char buf[2048];
-      ssize_t n = recv(fd, buf, sizeof buf, 0);
-      if (n > 0) answer.assign(buf, static_cast<size_t>(n));
-    }
-    close(fd);
-    return answer;
-  }
+  std::string camsim_state() { return e2e_camsim_command(camsim_control, "state"); }
 
   // One report of panel 0x40 or 0x41 on the simulated I2C bus.
   void panel(uint8_t address, uint8_t buttons) {
@@ -137,7 +102,7 @@ class InputsE2e : public ::testing::Test {
 };
 
 TEST_F(InputsE2e, RecordOpensTheShieldAndTheNewestFileShowsAfterTheStop) {
-  EXPECT_EQ(count_of(gpio(), "pwm 25 "), 0u);  // closed at start, servo not driven
+  EXPECT_EQ(e2e_count(gpio(), "pwm 25 "), 0u);  // closed at start, servo not driven
   viewer_send(R"({"cmd":"record","param":"start"})");
   ASSERT_TRUE(e2e_wait_until([&] { return gpio().find("pwm 25 1800") != std::string::npos; }, 5000))
       << gpio();
@@ -165,7 +130,7 @@ TEST_F(InputsE2e, RecordOpensTheShieldAndTheNewestFileShowsAfterTheStop) {
   // Idle again: the supervisor closes the shield after the timeout.
   ASSERT_TRUE(e2e_wait_until([&] { return gpio().find("pwm 25 1000") != std::string::npos; }, 5000))
       << gpio();
-  EXPECT_EQ(count_of(gpio(), "pwm 25 1800"), 1u);
+  EXPECT_EQ(e2e_count(gpio(), "pwm 25 1800"), 1u);
   EXPECT_NE(e2e_stderr(d).find("shield closed to position 1000"), std::string::npos);
 }
 
@@ -173,7 +138,8 @@ TEST_F(InputsE2e, SimulatedPanelZoomsAndTogglesTheShield) {
   const std::string zoom_in = "\"set\":2,\"id\":184,\"length\":17,\"payload\":\"01480100\"";
   panel(0x40, 1 << 5);
   ASSERT_TRUE(e2e_wait_until(
-      [&] { return read_text(d.dir + "/camsim.log").find(zoom_in) != std::string::npos; }, 3000));
+      [&] { return test_read_file(d.dir + "/camsim.log").find(zoom_in) != std::string::npos; },
+      3000));
   ASSERT_TRUE(e2e_wait_output(d, "joystick 0 button 5 state 1", 2000));
   panel(0x40, 1 << 0);  // 5 released, 0 pressed: shield toggle
   ASSERT_TRUE(e2e_wait_until([&] { return gpio().find("pwm 25 1800") != std::string::npos; }, 3000))
@@ -187,8 +153,8 @@ TEST_F(InputsE2e, SimulatedPanelZoomsAndTogglesTheShield) {
       << gpio();
   // One press, one action; the zoom it started is kept going by the RC loop's
   // repeat (a release sends nothing).
-  EXPECT_EQ(count_of(e2e_stderr(d), "joystick 0 button 5 state 1"), 1u);
-  EXPECT_GE(count_of(read_text(d.dir + "/camsim.log"), zoom_in), 2u);
+  EXPECT_EQ(e2e_count(e2e_stderr(d), "joystick 0 button 5 state 1"), 1u);
+  EXPECT_GE(e2e_count(test_read_file(d.dir + "/camsim.log"), zoom_in), 2u);
 }
 
 }  // namespace

@@ -21,26 +21,15 @@
 #include "app/hud_block.h"
 #include "link/link_packet.h"
 #include "link/packet_build.h"
+#include "platform/test_sandbox.h"
 #include "tests/e2e_support.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-using Clock = std::chrono::steady_clock;
-
-int64_t now_ms() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch())
-      .count();
-}
-
-size_t count(const std::string& text, const std::string& what) {
-  size_t n = 0;
-  for (size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + 1)) n++;
-  return n;
-}
 
 bool wait_stderr_count(const E2eDaemon& d, const char* text, size_t n, int ms) {
-  return e2e_wait_until([&] { return count(e2e_stderr(d), text) >= n; }, ms);
+  return e2e_wait_until([&] { return e2e_count(e2e_stderr(d), text) >= n; }, ms);
 }
 
 // A viewer registered with the daemon, reading its framed data messages.
@@ -52,9 +41,9 @@ struct Viewer {
   // The payload of the next data message whose code and length match, or
   // empty after ms.
   Bytes wait_code(uint8_t code, size_t length, int ms, const Bytes& prefix = {}) {
-    int64_t end = now_ms() + ms;
+    int64_t end = e2e_now_ms() + ms;
     uint8_t buf[4096];
-    for (int64_t left; (left = end - now_ms()) > 0;) {
+    for (int64_t left; (left = end - e2e_now_ms()) > 0;) {
       int n = e2e_viewer_recv(v, buf, sizeof buf, static_cast<int>(std::min<int64_t>(left, 500)));
       if (n < 0) {
         e2e_viewer_register(v, daemon_port, true);  // stay registered
@@ -77,17 +66,6 @@ struct SimCamera {
   uint16_t control = 0;
 };
 
-std::string read_text(const std::string& path) {
-  std::string out;
-  FILE* f = fopen(path.c_str(), "r");
-  if (!f) return out;
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
-  fclose(f);
-  return out;
-}
-
 // The decimal number right after `key` in text, or -1.
 long number_after(const std::string& text, const std::string& key) {
   size_t p = text.find(key);
@@ -106,33 +84,8 @@ bool find_sim_camera(const E2eDaemon& d, SimCamera* c) {
   c->pid = static_cast<pid_t>(pid);
   size_t end = err.find(',', bus + 6);
   c->bus = err.substr(bus + 6, end == std::string::npos ? std::string::npos : end - bus - 6);
-  return e2e_wait_until(
-      [&] {
-        long port = number_after(read_text(d.dir + "/camsim.out"), "control 127.0.0.1:");
-        if (port <= 0) return false;
-        c->control = static_cast<uint16_t>(port);
-        return true;
-      },
-      3000);
-}
-
-// One control command to a simulator; its answer.
-std::string camsim_command(uint16_t port, const std::string& cmd) {
-  int fd = socket(AF_INET, SOCK_DGRAM, 0);
-  sockaddr_in to{};
-  to.sin_family = AF_INET;
-  to.sin_port = htons(port);
-  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  sendto(fd, cmd.data(), cmd.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
-  pollfd p{fd, POLLIN, 0};
-  std::string answer;
-  if (poll(&p, 1, 2000) == 1) {
-    char buf[2048];
-    ssize_t n = recv(fd, buf, sizeof buf, 0);
-    if (n > 0) answer.assign(buf, static_cast<size_t>(n));
-  }
-  close(fd);
-  return answer;
+  c->control = e2e_camsim_control_port(d, 3000);
+  return c->control != 0;
 }
 
 class LinkE2e : public ::testing::Test {
@@ -199,14 +152,15 @@ TEST_F(LinkE2e, LinkComesUpHudFillsViewersHearTelemetry) {
       {"--daemon-port", std::to_string(d.viewer_port), "--data-only", "--seconds", "1.5"}, &status);
   EXPECT_EQ(status, 0);
   for (int code : {0, 2, 3, 7, 8, 10, 12, 13, 14, 16})
-    EXPECT_GE(count(lines, "\"code\":" + std::to_string(code) + ","), 5u) << code << "\n" << lines;
+    EXPECT_GE(e2e_count(lines, "\"code\":" + std::to_string(code) + ","), 5u) << code << "\n"
+                                                                              << lines;
 
   // The camera side heard the answers to its queries and the keep-alives.
   ASSERT_TRUE(e2e_wait_output(d, "Current MAC", 4000));
   std::string log;
   ASSERT_TRUE(e2e_wait_until(
       [&] {
-        log = read_text(d.dir + "/camsim.log");
+        log = test_read_file(d.dir + "/camsim.log");
         return log.find("\"set\":7,\"id\":17") != std::string::npos &&
                log.find("\"set\":2,\"id\":84") != std::string::npos;
       },
@@ -217,29 +171,29 @@ TEST_F(LinkE2e, LinkComesUpHudFillsViewersHearTelemetry) {
   EXPECT_NE(e2e_stderr(d).find("Init Osmo mode"), std::string::npos);
   // The start-up setting once the camera reported ready (telemetry byte 44 = 11).
   EXPECT_TRUE(e2e_wait_until(
-      [&] { return read_text(d.dir + "/camsim.log").find("\"id\":102") != std::string::npos; },
+      [&] { return test_read_file(d.dir + "/camsim.log").find("\"id\":102") != std::string::npos; },
       3000));
 }
 
 TEST_F(LinkE2e, SilenceDropsTheLinkAndRestartBringsItBack) {
   Viewer viewer(d.viewer_port);
   ASSERT_EQ(viewer.wait_code(5, 7, 3000, {5, 0, 2}).size(), 7u);
-  ASSERT_EQ(camsim_command(cam.control, "silent 1"), "ok\n");
-  int64_t silent_at = now_ms();
+  ASSERT_EQ(e2e_camsim_command(cam.control, "silent 1"), "ok\n");
+  int64_t silent_at = e2e_now_ms();
   Bytes down = viewer.wait_code(5, 7, 4000, {5, 0, 0});
-  int64_t took = now_ms() - silent_at;
+  int64_t took = e2e_now_ms() - silent_at;
   ASSERT_EQ(down.size(), 7u);
   // Lost after more than a second without packets, noticed by the next
   // once-a-second watchdog run: within two seconds (plus scheduling slack).
   EXPECT_GT(took, 900);
   EXPECT_LT(took, 2300);
-  EXPECT_EQ(count(e2e_stderr(d), "data disconnected"), 1u);
+  EXPECT_EQ(e2e_count(e2e_stderr(d), "data disconnected"), 1u);
   EXPECT_EQ(hud_get_u8(hud, HUD_LINK_UP_A), 0);
   char status[130];
   hud_get_text(hud, HUD_LINK_STATUS, 128, status, sizeof status);
   EXPECT_STREQ(status, "telemetry disconnected");
 
-  ASSERT_EQ(camsim_command(cam.control, "silent 0"), "ok\n");
+  ASSERT_EQ(e2e_camsim_command(cam.control, "silent 0"), "ok\n");
   ASSERT_TRUE(wait_stderr_count(d, "data connected", 2, 3000));
   EXPECT_EQ(viewer.wait_code(5, 7, 3000, {5, 0, 2}).size(), 7u);
 
@@ -291,7 +245,7 @@ TEST_F(LinkE2e, ViewerCommandsShowInTheCameraStatus) {
                hud_get_u8(hud, HUD_CAPTURE_MODE) == 1 && hud_get_u8(hud, HUD_CAPTURE_SUBMODE) == 1;
       },
       4000))
-      << camsim_command(cam.control, "state");
+      << e2e_camsim_command(cam.control, "state");
   EXPECT_TRUE(e2e_wait_until(
       [&] {
         char pan[16], tilt[16];
@@ -300,19 +254,19 @@ TEST_F(LinkE2e, ViewerCommandsShowInTheCameraStatus) {
         return std::string(pan) == "30" && std::string(tilt) == "-20";
       },
       4000))
-      << camsim_command(cam.control, "state");
+      << e2e_camsim_command(cam.control, "state");
 }
 
 TEST_F(LinkE2e, FaultyBusKeepsTheLinkUp) {
   for (const char* cmd : {"corrupt 40", "truncate 40", "badlen 40", "burst 200"})
-    ASSERT_EQ(camsim_command(cam.control, cmd), "ok\n") << cmd;
+    ASSERT_EQ(e2e_camsim_command(cam.control, cmd), "ok\n") << cmd;
   std::this_thread::sleep_for(std::chrono::milliseconds(2500));
   EXPECT_TRUE(e2e_running(&d));
-  EXPECT_EQ(count(e2e_stderr(d), "data disconnected"), 0u);
+  EXPECT_EQ(e2e_count(e2e_stderr(d), "data disconnected"), 0u);
   // The HUD keeps moving: the histogram record's time stamp is renewed.
   uint32_t stamp = hud_get_u32(hud, HUD_RECORD64_TIME);
   EXPECT_TRUE(e2e_wait_until([&] { return hud_get_u32(hud, HUD_RECORD64_TIME) != stamp; }, 2000));
-  std::string stats = camsim_command(cam.control, "stats");
+  std::string stats = e2e_camsim_command(cam.control, "stats");
   EXPECT_NE(stats.find("\"packets_in\":"), std::string::npos);
 }
 
@@ -340,9 +294,9 @@ int connect_app_wait(uint16_t port, int ms) {
 // Whatever arrives within ms (at most max bytes).
 Bytes app_read(int fd, int ms, size_t max = 65536) {
   Bytes out;
-  int64_t end = now_ms() + ms;
+  int64_t end = e2e_now_ms() + ms;
   while (out.size() < max) {
-    int64_t left = end - now_ms();
+    int64_t left = end - e2e_now_ms();
     pollfd p{fd, POLLIN, 0};
     if (left <= 0 || poll(&p, 1, static_cast<int>(left)) <= 0) break;
     uint8_t buf[4096];
@@ -384,7 +338,8 @@ TEST_F(LinkE2e, DjiGoBridgePassesBytesBothWaysOneClientAtATime) {
   ASSERT_EQ(send(a, press.data(), press.size(), 0), 23);
   EXPECT_TRUE(e2e_wait_until(
       [&] {
-        return read_text(d.dir + "/camsim.log").find("\"sequence\":16962") != std::string::npos;
+        return test_read_file(d.dir + "/camsim.log").find("\"sequence\":16962") !=
+               std::string::npos;
       },
       3000));
   EXPECT_TRUE(e2e_wait_until([&] { return hud_get_u8(hud, HUD_CAMERA_STATUS) >> 6 == 2; }, 3000));
@@ -393,7 +348,7 @@ TEST_F(LinkE2e, DjiGoBridgePassesBytesBothWaysOneClientAtATime) {
   // The waiting app is taken next and hears the bus.
   Bytes second = app_read(b, 1500);
   EXPECT_GT(intact_packets(second), 5u);
-  EXPECT_EQ(count(e2e_stdout(d), "DJI Go client connected with ip address: 127.0.0.1"), 2u);
+  EXPECT_EQ(e2e_count(e2e_stdout(d), "DJI Go client connected with ip address: 127.0.0.1"), 2u);
   close(b);
 }
 

@@ -12,7 +12,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
-#include <fstream>
 #include <memory>
 #include <random>
 #include <set>
@@ -20,17 +19,12 @@
 #include <vector>
 
 #include "app/hud_block.h"
+#include "platform/test_sandbox.h"
 #include "tests/e2e_support.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-using Clock = std::chrono::steady_clock;
-
-int64_t now_ms() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch())
-      .count();
-}
 
 struct Datagram {
   Bytes bytes;
@@ -59,34 +53,28 @@ struct Viewer {
   // Everything that arrives within ms.
   std::vector<Datagram> collect(int ms) const {
     std::vector<Datagram> out;
-    int64_t end = now_ms() + ms;
+    int64_t end = e2e_now_ms() + ms;
     static uint8_t buf[70000];
-    for (int64_t left; (left = end - now_ms()) > 0;) {
+    for (int64_t left; (left = end - e2e_now_ms()) > 0;) {
       int n = e2e_viewer_recv(v, buf, sizeof buf, static_cast<int>(left));
-      if (n >= 0) out.push_back({Bytes(buf, buf + n), now_ms()});
+      if (n >= 0) out.push_back({Bytes(buf, buf + n), e2e_now_ms()});
     }
     return out;
   }
   // Reads until a datagram matches (returned) or ms pass (empty bytes).
   template <typename F>
   Datagram wait_for(F match, int ms) const {
-    int64_t end = now_ms() + ms;
+    int64_t end = e2e_now_ms() + ms;
     static uint8_t buf[70000];
-    for (int64_t left; (left = end - now_ms()) > 0;) {
+    for (int64_t left; (left = end - e2e_now_ms()) > 0;) {
       int n = e2e_viewer_recv(v, buf, sizeof buf, static_cast<int>(left));
       if (n < 0) continue;
-      Datagram d{Bytes(buf, buf + n), now_ms()};
+      Datagram d{Bytes(buf, buf + n), e2e_now_ms()};
       if (match(d)) return d;
     }
     return {};
   }
 };
-
-int count_of(const std::string& text, const std::string& what) {
-  int n = 0;
-  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) n++;
-  return n;
-}
 
 void send_video(uint16_t port, const Bytes& payload) {
   int fd = socket(AF_INET, SOCK_DGRAM, 0);
@@ -117,7 +105,7 @@ struct ViewerE2e : ::testing::Test {
     ASSERT_TRUE(e2e_wait_until([] { return (hud = e2e_hud_map(daemon)) != nullptr; }, 5000));
     silent = std::make_unique<Viewer>();
     silent->reg(daemon.viewer_port);
-    silent_since = now_ms();
+    silent_since = e2e_now_ms();
   }
   static void TearDownTestSuite() {
     silent.reset();
@@ -134,8 +122,8 @@ int64_t ViewerE2e::silent_since = 0;
 
 TEST_F(ViewerE2e, SocketBuffersAreReportedOnce) {
   std::string e = err();
-  EXPECT_EQ(count_of(e, "discovery socket buffers: asked 2000000, granted receive "), 1) << e;
-  EXPECT_EQ(count_of(e, "video socket buffers: asked 6550000, granted receive "), 1) << e;
+  EXPECT_EQ(e2e_count(e, "discovery socket buffers: asked 2000000, granted receive "), 1u) << e;
+  EXPECT_EQ(e2e_count(e, "video socket buffers: asked 6550000, granted receive "), 1u) << e;
   EXPECT_LT(e.find("Init video source"), e.find("Init video bridge"));
   EXPECT_LT(e.find("Init video bridge"), e.find("Init device discovery"));
 }
@@ -151,7 +139,7 @@ TEST_F(ViewerE2e, RegistrationRefreshAndRemoval) {
   for (int i = 0; i < 3; i++) v.reg(port());
   got = v.collect(400);
   EXPECT_EQ(std::count_if(got.begin(), got.end(), [](const Datagram& d) { return d.reply(); }), 0);
-  EXPECT_EQ(count_of(err(), connected_line(v.port(), false)), 1);
+  EXPECT_EQ(e2e_count(err(), connected_line(v.port(), false)), 1u);
 
   v.send(port(), {1});
   std::string removed = "client 127.0.0.1:" + std::to_string(v.port()) + " removed";
@@ -160,7 +148,7 @@ TEST_F(ViewerE2e, RegistrationRefreshAndRemoval) {
   EXPECT_TRUE(v.collect(1000).empty());
   v.send(port(), {1});  // not registered any more: nothing
   v.collect(100);
-  EXPECT_EQ(count_of(err(), removed), 1);
+  EXPECT_EQ(e2e_count(err(), removed), 1u);
 }
 
 TEST_F(ViewerE2e, BeaconContentAndCadence) {
@@ -274,8 +262,8 @@ TEST_F(ViewerE2e, VideoConnectedLostAfterThreeSecondsAndBack) {
   send_video(daemon.video_port, Bytes(1000, 0x47));
   ASSERT_TRUE(e2e_wait_until([] { return hud_get_u8(hud, HUD_VIDEO_CONNECTED) == 1; }, 2000));
   ASSERT_TRUE(e2e_wait_output(daemon, "video connected", 2000));
-  int connected = count_of(err(), "video connected\n");
-  int64_t last = now_ms();
+  size_t connected = e2e_count(err(), "video connected\n");
+  int64_t last = e2e_now_ms();
   // The watchdog reports the video link every second: [5, 1, 2, 0...].
   Datagram up =
       v.wait_for([](const Datagram& d) { return d.code() == 5 && d.bytes[13] == 1; }, 2500);
@@ -283,7 +271,7 @@ TEST_F(ViewerE2e, VideoConnectedLostAfterThreeSecondsAndBack) {
   EXPECT_EQ(Bytes(up.bytes.begin() + 12, up.bytes.end()), (Bytes{5, 1, 2, 0, 0, 0, 0}));
 
   ASSERT_TRUE(e2e_wait_output(daemon, "video disconnected", 6000));
-  int64_t lost_after = now_ms() - last;
+  int64_t lost_after = e2e_now_ms() - last;
   EXPECT_GE(lost_after, 2900);
   EXPECT_LE(lost_after, 5500);
   EXPECT_EQ(hud_get_u8(hud, HUD_VIDEO_CONNECTED), 0);
@@ -302,9 +290,9 @@ TEST_F(ViewerE2e, VideoConnectedLostAfterThreeSecondsAndBack) {
 
   send_video(daemon.video_port, Bytes(10, 1));
   ASSERT_TRUE(
-      e2e_wait_until([&] { return count_of(err(), "video connected\n") == connected + 1; }, 2000));
+      e2e_wait_until([&] { return e2e_count(err(), "video connected\n") == connected + 1; }, 2000));
   EXPECT_TRUE(e2e_wait_until([] { return hud_get_u8(hud, HUD_VIDEO_CONNECTED) == 1; }, 1000));
-  EXPECT_EQ(count_of(err(), "video disconnected\n"), 1);
+  EXPECT_EQ(e2e_count(err(), "video disconnected\n"), 1u);
   v.send(port(), {1});
 }
 
@@ -349,7 +337,7 @@ TEST_F(ViewerE2e, SilentViewerExpiresAfterFiveSeconds) {
   std::string lost = "Client 127.0.0.1:" + std::to_string(silent->port()) + " lost";
   ASSERT_TRUE(e2e_wait_output(daemon, lost.c_str(), 9000));
   // Found within a second of the 5000 ms limit (read with the poll's slack).
-  EXPECT_GE(now_ms() - silent_since, 5000);
+  EXPECT_GE(e2e_now_ms() - silent_since, 5000);
 }
 
 // A datagram whose source is the daemon's own address and port. Only a raw
@@ -407,7 +395,7 @@ TEST_F(ViewerE2e, MalformedDatagramsAndTheOwnPortAreHarmless) {
   bool raw = send_from_own_port(port(), {0, 0});
   usleep(300000);
   if (raw) {
-    EXPECT_EQ(count_of(err(), "127.0.0.1:" + std::to_string(port()) + " "), 0) << err();
+    EXPECT_EQ(e2e_count(err(), "127.0.0.1:" + std::to_string(port()) + " "), 0u) << err();
   }
   ASSERT_TRUE(e2e_running(&daemon));
   v.reg(port());
@@ -425,18 +413,18 @@ TEST_F(ViewerE2e, EmptyDatagramsDoNotStallEitherPort) {
   to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   to.sin_port = htons(port());
   sendto(fd, "", 0, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
-  int64_t t0 = now_ms();
+  int64_t t0 = e2e_now_ms();
   v.reg(port());
   ASSERT_FALSE(v.wait_for([](const Datagram& d) { return d.reply(); }, 1000).bytes.empty());
-  EXPECT_LT(now_ms() - t0, 300);
+  EXPECT_LT(e2e_now_ms() - t0, 300);
 
   to.sin_port = htons(daemon.video_port);
   sendto(fd, "", 0, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
-  t0 = now_ms();
+  t0 = e2e_now_ms();
   send_video(daemon.video_port, Bytes(100, 0x33));
   Datagram video = v.wait_for([](const Datagram& d) { return d.channel() == 1; }, 1000);
   ASSERT_EQ(video.bytes.size(), 112u);
-  EXPECT_LT(now_ms() - t0, 300);
+  EXPECT_LT(e2e_now_ms() - t0, 300);
   close(fd);
   v.send(port(), {1});
 }
@@ -459,9 +447,8 @@ TEST_F(ViewerE2e, PqwViewerDecodesAndSavesVideo) {
   EXPECT_EQ(WEXITSTATUS(status), 0);
   EXPECT_NE(out.find(R"({"reply":"registered"})"), std::string::npos) << out;
   EXPECT_NE(out.find(R"("code":6,"name":"beacon","flags":{)"), std::string::npos) << out;
-  EXPECT_EQ(count_of(out, R"("channel":"video")"), 3) << out;
-  std::ifstream f(out_file, std::ios::binary);
-  std::string saved((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(e2e_count(out, R"("channel":"video")"), 3u) << out;
+  std::string saved = test_read_file(out_file);
   EXPECT_EQ(saved, std::string(3000, 'a') + std::string(3000, 'b') + std::string(3000, 'c'));
 
   // --count stops it.
@@ -469,7 +456,7 @@ TEST_F(ViewerE2e, PqwViewerDecodesAndSavesVideo) {
                      {"--daemon-port", std::to_string(port()), "--data-only", "--count", "2",
                       "--seconds", "5", "--remove"},
                      &status);
-  EXPECT_EQ(count_of(out, "\n"), 2) << out;
+  EXPECT_EQ(e2e_count(out, "\n"), 2u) << out;
 }
 
 TEST(ViewerE2eAlone, DisabledVideoStreamStillConnects) {

@@ -20,15 +20,9 @@
 #include "config/config_file.h"
 #include "platform/paths.h"
 #include "platform/shell.h"
+#include "platform/test_sandbox.h"
 
 namespace {
-
-std::string read_all(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
 
 void write_all(const std::string& path, const std::string& text) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -47,16 +41,13 @@ std::string strip_cr_at_line_end(const std::string& text) {
 class DefaultConf : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/pqw-default-conf-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
     ASSERT_EQ(getcwd(old_cwd_, sizeof old_cwd_), old_cwd_);
-    ASSERT_EQ(chdir(dir_.c_str()), 0);
+    ASSERT_EQ(chdir(tmp_.dir.c_str()), 0);
     prefix_ = "pqwpkg" + std::to_string(getpid()) + "_";
     config_shm_set_prefix(prefix_.c_str());
     hud_.assign(kHudSize, 0);
     hud_set_block(hud_.data());
-    packaged_ = read_all(PQW_DEFAULT_CONF);
+    packaged_ = test_read_file(PQW_DEFAULT_CONF);
     ASSERT_FALSE(packaged_.empty()) << PQW_DEFAULT_CONF;
   }
   void TearDown() override {
@@ -66,18 +57,16 @@ class DefaultConf : public ::testing::Test {
     shell_set_sandbox("");
     config_shm_set_prefix("");
     EXPECT_EQ(chdir(old_cwd_), 0);
-    std::string rm = "rm -rf '" + dir_ + "'";
-    EXPECT_EQ(system(rm.c_str()), 0);
   }
 
   // The record config_load builds from a working-directory file of this text.
   ConfigRecord load(const std::string& text) {
-    write_all(dir_ + "/pelquarinthos.conf", text);
+    write_all(tmp_.dir + "/pelquarinthos.conf", text);
     EXPECT_GE(config_load(), 0);
     return *config_record();
   }
 
-  std::string dir_;
+  TempDir tmp_{"default-conf"};
   char old_cwd_[4096] = {};
   std::string prefix_;
   std::vector<uint8_t> hud_;
@@ -115,24 +104,16 @@ TEST_F(DefaultConf, IsTheWritersTextForTheDefaultRecordAndReadsBackToIt) {
 
 TEST_F(DefaultConf, SavedAgainGivesTheSameBytesAndTheSameRunCopy) {
   load(packaged_);
-  std::string sandbox = dir_ + "/sandbox";
-  ASSERT_EQ(mkdir((dir_ + "/boot").c_str(), 0755), 0);
-  ASSERT_EQ(mkdir((dir_ + "/run").c_str(), 0755), 0);
-  ASSERT_EQ(mkdir(sandbox.c_str(), 0755), 0);
-  ASSERT_EQ(mkdir((sandbox + "/bin").c_str(), 0755), 0);
   // mount and umount stay absent (they do nothing); the /run copy needs the
   // real cat and sed.
-  for (const char* tool : {"cat", "sed"}) {
-    std::string real = std::string("/bin/") + tool;
-    ASSERT_EQ(symlink(real.c_str(), (sandbox + "/bin/" + tool).c_str()), 0);
-  }
-  paths_set_root(dir_.c_str());
-  shell_set_sandbox(sandbox.c_str());
+  TestSandbox box("default-conf-save");
+  ASSERT_TRUE(box.link_tool("cat"));
+  ASSERT_TRUE(box.link_tool("sed"));
 
   config_save();
 
-  EXPECT_EQ(read_all(dir_ + "/boot/pelquarinthos-wired.conf"), packaged_);
-  EXPECT_EQ(read_all(dir_ + "/run/pelquarinthos.conf"), strip_cr_at_line_end(packaged_));
+  EXPECT_EQ(box.read("boot/pelquarinthos-wired.conf"), packaged_);
+  EXPECT_EQ(box.read("run/pelquarinthos.conf"), strip_cr_at_line_end(packaged_));
 }
 
 }  // namespace
