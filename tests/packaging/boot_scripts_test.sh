@@ -5,21 +5,7 @@
 # usage: boot_scripts_test.sh SOURCE_DIR
 set -u
 src=$1/packaging/scripts
-tmp=$(mktemp -d /tmp/pqw-boot-scripts-XXXXXX)
-trap 'rm -rf "$tmp"' EXIT
-failures=0
-checks=0
-
-fail() {
-  echo "FAIL: $*" >&2
-  failures=$((failures + 1))
-}
-check() {  # check WHAT COMMAND...
-  checks=$((checks + 1))
-  local what=$1
-  shift
-  "$@" || fail "$what"
-}
+. "$(dirname "$0")/check_lib.sh" boot-scripts
 
 bin=$tmp/bin
 mkdir -p "$bin"
@@ -182,6 +168,4 @@ rc=$?
 check "missing boot configuration exits 1" [ $rc -eq 1 ]
 check "missing boot configuration is not created" [ ! -e "$cfg" ]
 
-echo "boot scripts: $checks checks, $failures failed"
-echo "$((checks - failures)) passed, $failures failed"
-[ "$failures" -eq 0 ]
+check_summary "boot scripts"

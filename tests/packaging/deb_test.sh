@@ -5,20 +5,7 @@
 # usage: deb_test.sh BUILD_DIR
 set -u
 build=$1
-tmp=$(mktemp -d /tmp/pqw-deb-XXXXXX)
-trap 'rm -rf "$tmp"' EXIT
-failures=0
-checks=0
-fail() {
-  echo "FAIL: $*" >&2
-  failures=$((failures + 1))
-}
-check() {
-  checks=$((checks + 1))
-  local what=$1
-  shift
-  "$@" || fail "$what"
-}
+. "$(dirname "$0")/check_lib.sh" deb
 for tool in cpack dpkg-deb; do
   command -v "$tool" >/dev/null || {
     echo "SKIP: $tool missing"
@@ -109,6 +96,4 @@ postinst ""
 check "postinst without a boot directory still exits 0" [ $? -eq 0 ]
 check "postinst says why it wrote nothing" grep -q "cannot write" "$tmp/postinst.out"
 
-echo "deb: $checks checks, $failures failed"
-echo "$((checks - failures)) passed, $failures failed"
-[ "$failures" -eq 0 ]
+check_summary "deb"

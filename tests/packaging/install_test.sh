@@ -6,21 +6,8 @@ set -u
 build=$1
 srcdir=$2
 read -r -a programs <<<"$3"
-tmp=$(mktemp -d /tmp/pqw-install-XXXXXX)
-trap 'rm -rf "$tmp"' EXIT
+. "$(dirname "$0")/check_lib.sh" install
 stage=$tmp/stage
-failures=0
-checks=0
-fail() {
-  echo "FAIL: $*" >&2
-  failures=$((failures + 1))
-}
-check() {
-  checks=$((checks + 1))
-  local what=$1
-  shift
-  "$@" || fail "$what"
-}
 
 DESTDIR=$stage cmake --install "$build" >"$tmp/install.log" 2>&1
 rc=$?
@@ -56,6 +43,4 @@ unexpected=$(cd "$stage" && find . \( -type f -o -type l \) |
 check "no file outside the layout: $unexpected" [ -z "$unexpected" ]
 check "no test program installed" bash -c "! ls '$stage/usr/bin' | grep -q _test"
 
-echo "install: $checks checks, $failures failed"
-echo "$((checks - failures)) passed, $failures failed"
-[ "$failures" -eq 0 ]
+check_summary "install"

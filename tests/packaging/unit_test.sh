@@ -7,20 +7,7 @@ set -u
 build=$1
 unit=$build/packaging/pelquarinthos-wired.service
 sim=$build/packaging/pelquarinthos-wired-sim.service
-tmp=$(mktemp -d /tmp/pqw-unit-XXXXXX)
-trap 'rm -rf "$tmp"' EXIT
-failures=0
-checks=0
-fail() {
-  echo "FAIL: $*" >&2
-  failures=$((failures + 1))
-}
-check() {
-  checks=$((checks + 1))
-  local what=$1
-  shift
-  "$@" || fail "$what"
-}
+. "$(dirname "$0")/check_lib.sh" unit
 key() { grep -qxF "$1" "$unit"; }
 
 check "unit file generated" [ -f "$unit" ]
@@ -88,6 +75,4 @@ check "exit 23: pause" [ "$(pause_for exit-code 23)" = "sleep 2" ]
 check "crash: pause" [ "$(pause_for core-dump SEGV)" = "sleep 2" ]
 check "stop: no pause" [ -z "$(pause_for success TERM)" ]
 
-echo "units: $checks checks, $failures failed"
-echo "$((checks - failures)) passed, $failures failed"
-[ "$failures" -eq 0 ]
+check_summary "units"
