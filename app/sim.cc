@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include "app/options.h"
+#include "platform/ports.h"
 
 namespace {
 
@@ -132,21 +133,6 @@ void start_shm_cleaner(const AppOptions& opt) {
 
 }  // namespace
 
-int sim_free_udp_port() {
-  int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return 0;
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  int port = 0;
-  if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-      getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0)
-    port = ntohs(a.sin_port);
-  close(fd);
-  return port;
-}
-
 bool sim_prepare(AppOptions* opt) {
   std::string dir = opt->sim_dir;
   if (dir.empty()) {
@@ -183,12 +169,12 @@ bool sim_prepare(AppOptions* opt) {
     return false;
   }
   if (opt->can.empty()) {
-    g_can_local = sim_free_udp_port();
-    g_can_peer = sim_free_udp_port();
-    while (g_can_peer == g_can_local) g_can_peer = sim_free_udp_port();
+    g_can_local = net_free_port(SOCK_DGRAM);
+    g_can_peer = net_free_port(SOCK_DGRAM);
+    while (g_can_peer == g_can_local) g_can_peer = net_free_port(SOCK_DGRAM);
     opt->can = "udp:" + std::to_string(g_can_local) + ":127.0.0.1:" + std::to_string(g_can_peer);
   }
-  if (opt->i2c.empty()) opt->i2c = "udp:" + std::to_string(sim_free_udp_port());
+  if (opt->i2c.empty()) opt->i2c = "udp:" + std::to_string(net_free_port(SOCK_DGRAM));
   // The camera's card listing must never leave the machine in a simulation:
   // nothing listens on loopback port 1, so a lookup fails at once unless
   // --camera-ftp names a server of the test's own.

@@ -14,6 +14,3 @@ bool sim_prepare(AppOptions* opt);
 // Starts pqw-camsim (if present) as a child that dies with the daemon and
 // prints where everything is. After options_apply.
 void sim_start(const AppOptions& opt);
-
-// A UDP port on 127.0.0.1 that is free right now (0 when none).
-int sim_free_udp_port();

@@ -68,17 +68,6 @@ int udp_socket(uint16_t port) {
   return fd;
 }
 
-uint16_t free_port(int type) {
-  int fd = socket(AF_INET, type, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  uint16_t port = bound_port(fd);
-  close(fd);
-  return port;
-}
-
 void send_wire(const uint8_t* wire, size_t n) {
   sendto(g_camera, wire, n, 0, reinterpret_cast<sockaddr*>(&g_daemon), sizeof g_daemon);
 }
@@ -129,14 +118,14 @@ class Transport : public ::testing::Test {
     g_camera = udp_socket(0);
     int rcvbuf = 1 << 20;
     setsockopt(g_camera, SOL_SOCKET, SO_RCVBUF, &rcvbuf, sizeof rcvbuf);
-    uint16_t local = free_port(SOCK_DGRAM);
+    uint16_t local = net_free_port(SOCK_DGRAM);
     g_daemon.sin_family = AF_INET;
     g_daemon.sin_port = htons(local);
     g_daemon.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     std::string bus =
         "udp:" + std::to_string(local) + ":127.0.0.1:" + std::to_string(bound_port(g_camera));
     can_set_spec(bus.c_str());
-    net_ports().djigo = free_port(SOCK_STREAM);
+    net_ports().djigo = net_free_port(SOCK_STREAM);
     can_set_packet_handler(on_packet);
     testing::internal::CaptureStderr();
     can_start();

@@ -12,3 +12,8 @@ struct NetPorts {
 };
 
 NetPorts& net_ports();
+
+// A port on 127.0.0.1 that the kernel has free right now for the socket type
+// (SOCK_DGRAM, SOCK_STREAM); 0 when none. --sim and the tests pick their
+// ports with it so that several runs can go side by side.
+uint16_t net_free_port(int type);

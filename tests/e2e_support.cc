@@ -22,24 +22,10 @@
 
 #include "app/config_record.h"
 #include "app/hud_block.h"
+#include "platform/ports.h"
 #include "platform/test_sandbox.h"
 
 namespace {
-
-uint16_t free_port(int type) {
-  int fd = socket(AF_INET, type | SOCK_CLOEXEC, 0);
-  if (fd < 0) return 0;
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  uint16_t port = 0;
-  if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-      getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0)
-    port = ntohs(a.sin_port);
-  close(fd);
-  return port;
-}
 
 const uint8_t* map_shm(const std::string& name, size_t size) {
   int fd = shm_open(name.c_str(), O_RDONLY, 0);
@@ -85,8 +71,8 @@ size_t e2e_count(const std::string& text, const std::string& what) {
   return n;
 }
 
-uint16_t e2e_free_udp_port() { return free_port(SOCK_DGRAM); }
-uint16_t e2e_free_tcp_port() { return free_port(SOCK_STREAM); }
+uint16_t e2e_free_udp_port() { return net_free_port(SOCK_DGRAM); }
+uint16_t e2e_free_tcp_port() { return net_free_port(SOCK_STREAM); }
 
 void e2e_write_config(E2eDaemon* d, const std::string& text) {
   if (d->dir.empty()) d->dir = test_make_temp_dir("e2e");
