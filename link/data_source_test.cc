@@ -292,8 +292,11 @@ TEST(TimePart, FieldsInLocalTime) {
   EXPECT_EQ(time_part(1703423109, "%H"), 13);
   EXPECT_EQ(time_part(1703423109, "%M"), 5);
   EXPECT_EQ(time_part(1703423109, "%S"), 9);
-  EXPECT_EQ(time_part(1703423109, "%Y%m"), -1);    // does not fit four characters
-  EXPECT_EQ(time_part(327491596800LL, "%Y"), -1);  // year 12347
+  EXPECT_EQ(time_part(1703423109, "%Y%m"), -1);  // does not fit four characters
+  // Year 12347 (where time_t has 64 bits; 32-bit armhf ends in 2038).
+  if (sizeof(time_t) >= 8) {
+    EXPECT_EQ(time_part(static_cast<time_t>(327491596800LL), "%Y"), -1);
+  }
 }
 
 }  // namespace
