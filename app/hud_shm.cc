@@ -9,6 +9,7 @@
 #include "app/config_record.h"
 #include "app/hud_block.h"
 #include "app/shm_names.h"
+#include "platform/log.h"
 
 namespace {
 // Used when the shared block cannot be mapped, so that every subsystem still
@@ -27,7 +28,7 @@ uint8_t* hud_shm_open() {
     created = true;
   }
   if (fd < 0) {
-    fprintf(stderr, "HUD: cannot open %s, using a private block\n", name.c_str());
+    log_error("HUD: cannot open %s, using a private block\n", name.c_str());
     return g_private_block;
   }
   // An existing block is reused as it is, but one left shorter than the
@@ -36,14 +37,14 @@ uint8_t* hud_shm_open() {
   struct stat st;
   if (created || (fstat(fd, &st) == 0 && st.st_size < static_cast<off_t>(kHudSize))) {
     if (ftruncate(fd, kHudSize) != 0) {
-      fprintf(stderr, "HUD: cannot size %s, using a private block\n", name.c_str());
+      log_error("HUD: cannot size %s, using a private block\n", name.c_str());
       close(fd);
       return g_private_block;
     }
   }
   void* p = mmap(nullptr, kHudSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
   if (p == MAP_FAILED) {
-    fprintf(stderr, "HUD: cannot map %s, using a private block\n", name.c_str());
+    log_error("HUD: cannot map %s, using a private block\n", name.c_str());
     close(fd);
     return g_private_block;
   }

@@ -15,6 +15,7 @@
 
 #include "app/options.h"
 #include "platform/ports.h"
+#include "platform/log.h"
 
 namespace {
 
@@ -139,12 +140,12 @@ bool sim_prepare(AppOptions* opt) {
     const char* tmp = getenv("TMPDIR");
     std::string templ = std::string(tmp && *tmp ? tmp : "/tmp") + "/pqw-sim.XXXXXX";
     if (!mkdtemp(templ.data())) {
-      fprintf(stderr, "sim: cannot create a directory under %s\n", tmp && *tmp ? tmp : "/tmp");
+      log_error("sim: cannot create a directory under %s\n", tmp && *tmp ? tmp : "/tmp");
       return false;
     }
     dir = templ;
   } else if (!make_dirs(dir)) {
-    fprintf(stderr, "sim: cannot create %s\n", dir.c_str());
+    log_error("sim: cannot create %s\n", dir.c_str());
     return false;
   }
   if (dir[0] != '/') {
@@ -161,11 +162,11 @@ bool sim_prepare(AppOptions* opt) {
   }
   std::string work = dir + "/work";
   if (!lay_out_root(opt->root) || !lay_out_sandbox(opt->shell_sandbox) || !lay_out_work(work)) {
-    fprintf(stderr, "sim: cannot lay out %s\n", dir.c_str());
+    log_error("sim: cannot lay out %s\n", dir.c_str());
     return false;
   }
   if (chdir(work.c_str()) != 0) {
-    fprintf(stderr, "sim: cannot enter %s\n", work.c_str());
+    log_error("sim: cannot enter %s\n", work.c_str());
     return false;
   }
   if (opt->can.empty()) {
@@ -183,19 +184,19 @@ bool sim_prepare(AppOptions* opt) {
 }
 
 void sim_start(const AppOptions& opt) {
-  fprintf(stderr, "sim: directory %s\n", g_dir.c_str());
-  fprintf(stderr, "sim: root %s\n", opt.root.c_str());
-  fprintf(stderr, "sim: shell sandbox %s (commands in commands.log)\n", opt.shell_sandbox.c_str());
-  fprintf(stderr, "sim: gpio log %s\n", opt.gpio_log.c_str());
-  fprintf(stderr, "sim: working directory %s/work\n", g_dir.c_str());
-  fprintf(stderr, "sim: camera card listing %s\n", opt.camera_ftp.c_str());
-  fprintf(stderr, "sim: shared memory /%shud_mem /%sconfig_mem\n", opt.shm_prefix.c_str(),
-          opt.shm_prefix.c_str());
-  fprintf(stderr, "sim: can %s, i2c %s\n", opt.can.c_str(), opt.i2c.c_str());
+  log_info("sim: directory %s\n", g_dir.c_str());
+  log_info("sim: root %s\n", opt.root.c_str());
+  log_info("sim: shell sandbox %s (commands in commands.log)\n", opt.shell_sandbox.c_str());
+  log_info("sim: gpio log %s\n", opt.gpio_log.c_str());
+  log_info("sim: working directory %s/work\n", g_dir.c_str());
+  log_info("sim: camera card listing %s\n", opt.camera_ftp.c_str());
+  log_info("sim: shared memory /%shud_mem /%sconfig_mem\n", opt.shm_prefix.c_str(),
+           opt.shm_prefix.c_str());
+  log_info("sim: can %s, i2c %s\n", opt.can.c_str(), opt.i2c.c_str());
   start_shm_cleaner(opt);
   std::string camsim = exe_dir() + "/pqw-camsim";
   if (g_can_local == 0 || access(camsim.c_str(), X_OK) != 0) {
-    fprintf(stderr, "sim: no camera simulator\n");
+    log_warning("sim: no camera simulator\n");
     return;
   }
   std::string bus =
@@ -219,9 +220,9 @@ void sim_start(const AppOptions& opt) {
     _exit(127);
   }
   if (pid < 0) {
-    fprintf(stderr, "sim: cannot start %s\n", camsim.c_str());
+    log_error("sim: cannot start %s\n", camsim.c_str());
     return;
   }
-  fprintf(stderr, "sim: camera simulator pid %d, bus %s, log %s\n", static_cast<int>(pid),
-          bus.c_str(), log.c_str());
+  log_info("sim: camera simulator pid %d, bus %s, log %s\n", static_cast<int>(pid), bus.c_str(),
+           log.c_str());
 }

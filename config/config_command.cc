@@ -20,7 +20,9 @@
 #include "platform/clock.h"
 #include "platform/paths.h"
 #include "platform/shell.h"
+#include "viewer/command_worker.h"
 #include "viewer/viewer_send.h"
+#include "platform/log.h"
 
 namespace {
 
@@ -88,7 +90,7 @@ void wifi_scan_command(const Envelope& e) {
     iface = "wifi0";
   else if (strcmp(sel, "2") == 0)
     iface = "wlan0";
-  fprintf(stderr, "scan Wi-Fi on %s\n", iface);
+  log_info("scan Wi-Fi on %s\n", iface);
 
   std::vector<std::string> names;
   wifi_scan(iface, &names);
@@ -98,7 +100,7 @@ void wifi_scan_command(const Envelope& e) {
   reply += "\",\"value\":\"";
   static const char kTail[] = "\"}";
   if (reply.size() + sizeof kTail - 1 > kScanReplyMax) {
-    fprintf(stderr, "scan reply too long, not sent\n");
+    log_error("scan reply too long, not sent\n");
     return;
   }
   // Whole names only, so the reply never ends inside an escape or a UTF-8
@@ -112,7 +114,7 @@ void wifi_scan_command(const Envelope& e) {
     reply += entry;
   }
   reply += kTail;
-  fprintf(stderr, "scan results: %s\n", reply.c_str());
+  log_info("scan results: %s\n", reply.c_str());
   send_text(reply);
 }
 
@@ -132,12 +134,12 @@ void hdmi_mode_command(const Envelope& e) {
   HdmiMode m = hdmi_mode_lookup(e.value[1]);
   char cmd[64];
   if (m.code <= 0) {
-    fprintf(stderr, "set default HDMI mode\n");
+    log_info("set default HDMI mode\n");
     run("tvservice -p");
     if (e.flag2) run("./scripts/hdmi-mode.sh");
   } else {
     const char* group = m.group == 0 ? "CEA" : "DMT";
-    fprintf(stderr, "set HDMI mode to %s %d\n", group, m.code);
+    log_info("set HDMI mode to %s %d\n", group, m.code);
     snprintf(cmd, sizeof cmd, "tvservice -e \"%s %d\"", group, m.code);
     run(cmd);
     if (e.flag2) {
@@ -155,11 +157,11 @@ void hdmi_mode_command(const Envelope& e) {
 void wifi_settings(const Envelope& e) {
   ConfigRecord* c = config_record();
   const char* const* v = e.value;
-  printf("\n");
-  printf("network iface %s ssid %s pass %s\n", v[4], v[5], v[6]);
-  printf("AP iface %s ssid %s pass %s mode %s channel %s country %s\n", v[7], v[8], v[9], v[10],
-         v[11], v[12]);
-  printf("\n");
+  log_out(LogLevel::kInfo, "\n");
+  log_out(LogLevel::kInfo, "network iface %s ssid %s pass %s\n", v[4], v[5], v[6]);
+  log_out(LogLevel::kInfo, "AP iface %s ssid %s pass %s mode %s channel %s country %s\n", v[7],
+          v[8], v[9], v[10], v[11], v[12]);
+  log_out(LogLevel::kInfo, "\n");
   cfg_text_set(c->wifi_ssid, sizeof c->wifi_ssid, v[5], 255);
   cfg_text_set(c->wifi_psk, sizeof c->wifi_psk, v[6], 255);
   set_iface(c->wifi_iface, sizeof c->wifi_iface, v[4]);
@@ -190,7 +192,7 @@ void update_param(const Envelope& e) {
     config_save();
     restart_rcin();
   } else if (is("rcin_mode")) {
-    printf("Set RC1 mode %s, RC2 mode %s\n", v1, e.value[2]);
+    log_out(LogLevel::kInfo, "Set RC1 mode %s, RC2 mode %s\n", v1, e.value[2]);
     cfg_text_set(c->rc_input_mode, sizeof c->rc_input_mode, v1, 5);
     cfg_text_set(c->rc2_input_mode, sizeof c->rc2_input_mode, e.value[2], 5);
     config_save();
@@ -302,14 +304,18 @@ void update_param(const Envelope& e) {
     // when the camera link starts: the service starts the daemon again.
     cfg_set(c->device_mode, number(v1));
     config_save();
+    log_info("restart: device mode changed by %s\n", command_origin());
     app_exit(2);
   } else if (is("coop_mode")) {
     cfg_set(c->cooperative_mode, number(v1));
     config_save();
+    log_info("restart: cooperative mode changed by %s\n", command_origin());
     app_exit(2);
   } else if (is("ctrl_enabled")) {
     cfg_set(c->control_enabled, number(v1) != 0);
     config_save();
+    log_info("restart: control %s by %s\n", number(v1) != 0 ? "enabled" : "disabled",
+             command_origin());
     app_exit(2);
   }
 }
@@ -373,7 +379,7 @@ void config_command_handle(const char* text, size_t length) {
 
   const char* cmd = e.cmd;
   if (strcmp(cmd, "configrequest") == 0) {
-    fprintf(stderr, "config request\n");
+    log_info("config request\n");
     send_text(config_report_build());
   } else if (strcmp(cmd, "wlan") == 0) {
     if (strcmp(e.param, "scan") == 0) wifi_scan_command(e);
@@ -381,6 +387,7 @@ void config_command_handle(const char* text, size_t length) {
     run("reboot");
   } else if (strcmp(cmd, "restart") == 0) {
     cJSON_Delete(root);
+    log_info("restart asked for by %s\n", command_origin());
     app_exit(3);
     return;
   } else if (strcmp(cmd, "shutdown") == 0) {
@@ -388,7 +395,7 @@ void config_command_handle(const char* text, size_t length) {
   } else if (strcmp(cmd, "rc") == 0) {
     rc_command(e);
   } else if (strcmp(cmd, "updateparam") == 0) {
-    printf("Need to update param %s to %s\n", e.name, e.value[1]);
+    log_out(LogLevel::kInfo, "Need to update param %s to %s\n", e.name, e.value[1]);
     update_param(e);
   }
   cJSON_Delete(root);

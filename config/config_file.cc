@@ -17,6 +17,7 @@
 
 #include "app/config_record.h"
 #include "app/hud_block.h"
+#include "platform/health.h"
 #include "platform/paths.h"
 #include "platform/shell.h"
 
@@ -571,6 +572,7 @@ std::string config_file_text(const ConfigRecord* rec) {
 
 void config_save() {
   std::lock_guard<std::mutex> lock(g_save_mutex);
+  health_add(HEALTH_CONFIG_SAVES);
   config_publish();
   std::string boot = root_path("/boot");
   std::string master = root_path("/boot/pelquarinthos-wired.conf");

@@ -24,6 +24,7 @@
 #include "link/data_source.h"
 #include "platform/clock.h"
 #include "platform/shell.h"
+#include "platform/log.h"
 
 namespace {
 
@@ -97,16 +98,16 @@ void cmd_camera(const Command& c) {
 void cmd_horizont(const Command& c) {
   CameraSendChain chain;
   if (is(c.param, "cw")) {
-    fprintf(stderr, "roll horizont clockwise\n");
+    log_info("roll horizont clockwise\n");
     chain.send(gimbal14(0x07, 0xFD));
   } else if (is(c.param, "ccw")) {
-    fprintf(stderr, "roll horizont contr-clockwise\n");
+    log_info("roll horizont contr-clockwise\n");
     chain.send(gimbal14(0x07, 0x03));
   } else if (is(c.param, "zero")) {
-    fprintf(stderr, "roll horizont to zero\n");
+    log_info("roll horizont to zero\n");
     chain.send(gimbal14(0x07, 0x00));
   } else if (is(c.param, "calibrate")) {
-    fprintf(stderr, "full calibrate\n");
+    log_info("full calibrate\n");
     chain.send(gimbal14(0x07, 0x00));
     chain.send(camera_packet<21>(0x09, kGimbal, 0x20, 0x04, 0x01,
                                  {0x00, 0x04, 0x00, 0x04, 0x00, 0x04, 0x80, 0x00}));
@@ -119,21 +120,21 @@ void cmd_exposure(const Command& c) {
     uint8_t n = low8(to_int(c.value1));
     // Metering at a point only takes effect with auto exposure off; the two
     // are separate settings, so each goes out on its own.
-    fprintf(stderr, "set auto exposure off\n");
+    log_info("set auto exposure off\n");
     send_one(camera14(0x68, 0x00));
-    fprintf(stderr, "set exposure point %d\n", n);
+    log_info("set exposure point %d\n", n);
     send_one(camera14(0x32, n));
   } else if (is(c.param, "center")) {
-    fprintf(stderr, "set auto exposure off\n");
+    log_info("set auto exposure off\n");
     send_one(camera14(0x68, 0x00));
-    fprintf(stderr, "set exposure to center\n");
+    log_info("set exposure to center\n");
     send_one(camera14(0x22, 0x00));
   } else if (is(c.param, "auto")) {
     if (is(c.value1, "lock")) {
-      fprintf(stderr, "set auto exposure locked\n");
+      log_info("set auto exposure locked\n");
       send_one(camera14(0x68, 0x01));
     } else if (is(c.value1, "unlock")) {
-      fprintf(stderr, "set auto exposure unlocked\n");
+      log_info("set auto exposure unlocked\n");
       send_one(camera14(0x68, 0x00));
     }
   }
@@ -162,16 +163,16 @@ void cmd_focus(const Command& c) {
     uint32_t focus = link_state().focus_byte.load();
     uint32_t v;
     if (is(c.param, "mfa")) {
-      fprintf(stderr, "set MF assistant to %d\n", n);
+      log_info("set MF assistant to %d\n", n);
       v = static_cast<uint32_t>(n) | (focus & 2);
     } else {
-      fprintf(stderr, "set AF assistant to %d\n", n);
+      log_info("set AF assistant to %d\n", n);
       v = (focus & 1) | (static_cast<uint32_t>(n) * 2u);
     }
     send_one(camera14(0x9A, static_cast<uint8_t>(v & 0xFF)));
   } else if (is(c.param, "realtime")) {
     int n = to_int(c.value1);
-    fprintf(stderr, "set Real-time AF to %d\n", n);
+    log_info("set Real-time AF to %d\n", n);
     send_one(gimbal_parameter(17, low8(n)));
   }
 }
@@ -184,10 +185,10 @@ void cmd_position(const Command& c) {
     gimbal_pan_tilt_speed(to_int(c.value1), camera_wrap_neg(to_int(c.value2)));
     link_state().gimbal_stopped.store(0);
   } else if (is(c.param, "normal")) {
-    fprintf(stderr, "set position normal\n");
+    log_info("set position normal\n");
     gimbal_position_preset(0);
   } else if (is(c.param, "selfie")) {
-    fprintf(stderr, "set position selfie\n");
+    log_info("set position selfie\n");
     gimbal_position_preset(1);
   }
 }
@@ -208,10 +209,10 @@ void cmd_zoom(const Command& c) {
 
 void cmd_orientation(const Command& c) {
   if (is(c.param, "lock")) {
-    fprintf(stderr, "set orientation lock\n");
+    log_info("set orientation lock\n");
     link_state().wanted_orientation_lock.store(1);
   } else if (is(c.param, "unlock")) {
-    fprintf(stderr, "set orientation unlock\n");
+    log_info("set orientation unlock\n");
     link_state().wanted_orientation_lock.store(0);
   }
 }
@@ -223,7 +224,7 @@ void cmd_scenemode(const Command& c) {
   } kModes[] = {{"walk", 0x00}, {"sport", 0x02}, {"wearable", 0x03}};
   for (const auto& m : kModes) {
     if (is(c.param, m.name)) {
-      fprintf(stderr, "set scene mode %s\n", m.name);
+      log_info("set scene mode %s\n", m.name);
       send_one(gimbal_parameter(14, m.v));
       return;
     }
@@ -232,10 +233,10 @@ void cmd_scenemode(const Command& c) {
 
 void cmd_pitch(const Command& c) {
   if (is(c.param, "lock")) {
-    fprintf(stderr, "set pitch lock\n");
+    log_info("set pitch lock\n");
     send_one(gimbal_parameter(15, 0x01));
   } else if (is(c.param, "unlock")) {
-    fprintf(stderr, "set pitch unlock\n");
+    log_info("set pitch unlock\n");
     send_one(gimbal_parameter(15, 0x00));
   }
 }
@@ -247,7 +248,7 @@ void cmd_color(const Command& c) {
   } kColors[] = {{"d-log", 0x17},       {"d-cinelike", 0x06}, {"none", 0x00},    {"art", 0x01},
                  {"black white", 0x04}, {"vivid", 0x05},      {"beach", 0x0E},   {"dream", 0x10},
                  {"classic", 0x12},     {"nostalgia", 0x13},  {"portrait", 0x07}};
-  fprintf(stderr, "set color %s\n", c.param);
+  log_info("set color %s\n", c.param);
   for (const auto& k : kColors) {
     if (is(c.param, k.name)) {
       send_one(camera14(0x42, k.v));
@@ -265,7 +266,7 @@ void cmd_scene(const Command& c) {
                  {"scenery", 0x01, 0x01},
                  {"soft", 0x00, 0xFF},
                  {"custom", 0x01, 0x00}};
-  fprintf(stderr, "set image scene %s\n", c.param);
+  log_info("set image scene %s\n", c.param);
   for (const auto& s : kScenes) {
     if (is(c.param, s.name)) {
       send_one(camera_packet<23>(0x02, kCamera, 0x40, 0x00, 0x05,
@@ -284,7 +285,7 @@ void cmd_wb(const Command& c) {
                   {"cloudy", 0x02, 0x40},
                   {"incandescent", 0x04, 0x44},
                   {"neon", 0x05, 0x19}};
-  fprintf(stderr, "set wb %s %s\n", c.param, c.value1);
+  log_info("set wb %s %s\n", c.param, c.value1);
   CameraPacket<15> p = camera_packet<15>(0x02, kCamera, 0x40, 0x02, 0x2C);
   if (is(c.param, "custom")) {
     // Colour temperature in steps of 100 K from 2000 K.
@@ -352,14 +353,14 @@ void cmd_shottype(const Command& c) {
       {"pano", "manual", {0x07, 0xFF, 0x00, 0xFF, 0x0A, 0x00}, 0x04},
       {"pano", "grid", {0x07, 0xFF, 0x00, 0xFF, 0x0A, 0x00}, 0x07},
   };
-  fprintf(stderr, "set shot type %s %s\n", c.param, c.value1);
+  log_info("set shot type %s %s\n", c.param, c.value1);
   if (is(c.param, "timelapse")) {
     // -1 keeps what the camera has now.
     int interval = to_int(c.value1);
     int duration = to_int(c.value2);
     if (interval == -1) interval = camera_hud_u16(HUD_TIMELAPSE_INTERVAL);
     if (duration == -1) duration = camera_hud_u16(HUD_TIMELAPSE_DURATION);
-    fprintf(stderr, "set timelapse interval %d duration %d\n", interval, duration);
+    log_info("set timelapse interval %d duration %d\n", interval, duration);
     send_one(shot_type({0x06, 0xFF, 0x02, 0xFF, 0x32, 0x00}));
     CameraPacket<28> t = camera_packet<28>(
         0x02, kCamera, 0x40, 0x02, 0x6C,
@@ -438,7 +439,7 @@ void cmd_video_resolution(const Command& c) {
 }
 
 void cmd_video_aspect(const Command& c) {
-  fprintf(stderr, "set image aspect ratio %s\n", c.param);
+  log_info("set image aspect ratio %s\n", c.param);
   uint8_t v;
   if (is(c.param, "4:3"))
     v = 0x00;
@@ -452,7 +453,7 @@ void cmd_video_aspect(const Command& c) {
 }
 
 void cmd_video_std(const Command& c) {
-  fprintf(stderr, "set video standard %s\n", c.param);
+  log_info("set video standard %s\n", c.param);
   uint8_t v;
   if (is(c.param, "PAL"))
     v = 0x00;
@@ -464,7 +465,7 @@ void cmd_video_std(const Command& c) {
 }
 
 void cmd_antiflicker(const Command& c) {
-  fprintf(stderr, "set anti-flicker %s\n", c.param);
+  log_info("set anti-flicker %s\n", c.param);
   if (is(c.param, "auto"))
     send_one(camera14(0x46, 0x00));
   else if (is(c.param, "50"))
@@ -474,17 +475,17 @@ void cmd_antiflicker(const Command& c) {
 }
 
 void cmd_calibratefocus(const Command&) {
-  fprintf(stderr, "calibrate focus\n");
+  log_info("calibrate focus\n");
   send_one(camera_packet<16>(0x02, kCamera, 0x40, 0x02, 0xA4, {0x01, 0x01, 0x00}));
 }
 
 void cmd_formatmicrosd(const Command&) {
-  fprintf(stderr, "format microSD card\n");
+  log_info("format microSD card\n");
   send_one(camera_packet<13>(0x02, kCamera, 0x40, 0x02, 0x72));
 }
 
 void cmd_formatssd(const Command&) {
-  fprintf(stderr, "format SSD card\n");
+  log_info("format SSD card\n");
   CameraSendChain chain;
   chain.send(camera14(0xA1, 0x00));
   chain.send(camera_packet<14>(0x02, 0x07, 0x80, 0x00, 0x0E, {0x00}));
@@ -492,7 +493,7 @@ void cmd_formatssd(const Command&) {
 
 void cmd_zoomadjustedsmoothtrack(const Command& c) {
   int n = to_int(c.value1);
-  fprintf(stderr, "set Zoom Adjusted Smoothtrack to %d\n", n);
+  log_info("set Zoom Adjusted Smoothtrack to %d\n", n);
   send_one(gimbal_parameter(16, low8(n)));
 }
 
@@ -584,7 +585,7 @@ void cmd_playback(const Command& c) {
   constexpr ButtonState kPlay = playback_state({0, 0, 0x02, 0, 0, 0x91, 0x0D, 0, 0});
   constexpr ButtonState kBack = playback_state({0, 0, 0, 0x01, 0, 0x91, 0x0D, 0, 0});
 
-  fprintf(stderr, "playback command: %s\n", c.param);
+  log_info("playback command: %s\n", c.param);
   for (const auto& b : kButtons) {
     if (is(c.param, b.name)) {
       press(b.state, 3);

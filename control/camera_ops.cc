@@ -21,6 +21,7 @@
 #include "periph/shield.h"
 #include "platform/clock.h"
 #include "platform/shell.h"
+#include "platform/log.h"
 
 std::atomic<int32_t> camera_last_digital_zoom{-1};
 std::atomic<uint8_t> attitude_from_rc{1};
@@ -205,7 +206,7 @@ void camera_digital_zoom(int percent) {
   percent = std::clamp(percent, 0, 100);
   if (camera_last_digital_zoom.exchange(percent) == percent) return;
   link_state().digital_zoom_percent.store(percent);
-  fprintf(stderr, "Digital zoom %d%%\n", percent);
+  log_info("Digital zoom %d%%\n", percent);
   CameraPacket<18> p = kDigitalZoom;
   p[14] = static_cast<uint8_t>(percent + 100);
   camera_send(p.data(), p.size());
@@ -260,7 +261,7 @@ void viewer_motion_command(int kind, int a, int b) {
 }
 
 void gimbal_position_preset(int which) {
-  fprintf(stderr, "set position %d\n", which);
+  log_info("set position %d\n", which);
   if (which != 0 && which != 1) return;
   LinkState& ls = link_state();
   if (!ls.gimbal_stopped.load()) {
@@ -297,7 +298,7 @@ void gimbal_position_preset(int which) {
 
 void camera_set_capture_mode(int mode) {
   if (mode == 0 || mode == 1) {
-    fprintf(stderr, mode == 0 ? "set mode photo\n" : "set mode video\n");
+    log_info(mode == 0 ? "set mode photo\n" : "set mode video\n");
     CameraPacket<14> p = kCaptureMode;
     p[11] = static_cast<uint8_t>(mode);
     CameraSendChain().send_times(p, 2);
@@ -310,7 +311,7 @@ void camera_set_capture_mode(int mode) {
 void camera_shoot() {
   shield_move_open();
   if (camera_hud_u8(HUD_CAMERA_MODE) != 0) camera_set_capture_mode(0);
-  fprintf(stderr, "shot\n");
+  log_info("shot\n");
   LinkState& ls = link_state();
   uint8_t mode = ls.capture_mode.load();
   uint8_t submode = ls.capture_submode.load();
@@ -335,7 +336,7 @@ void camera_shoot() {
 }
 
 void camera_set_video_resolution(int width, int height, int fps) {
-  fprintf(stderr, "set video resolution %dx%d@%d\n", width, height, fps);
+  log_info("set video resolution %dx%d@%d\n", width, height, fps);
   uint8_t r = 0;
   if (width == 1280 && height == 720)
     r = 4;
@@ -410,21 +411,21 @@ void camera_record(int start) {
     chain.send(release_g);
     pause_ms(gap);
   }
-  fprintf(stderr, start ? "record start\n" : "record stop\n");
+  log_info(start ? "record start\n" : "record stop\n");
   media_listing_request();
 }
 
 void camera_set_shot_format(int format) {
   static const char* const kNames[] = {"RAW", "JPG", "JPG+RAW"};
   if (format < 0 || format > 2) return;
-  fprintf(stderr, "set shot mode %s\n", kNames[format]);
+  log_info("set shot mode %s\n", kNames[format]);
   CameraPacket<14> p = kShotFormat;
   p[11] = static_cast<uint8_t>(format);
   camera_send(p.data(), p.size());
 }
 
 void camera_stop_interval() {
-  fprintf(stderr, "stop interval shoting\n");
+  log_info("stop interval shoting\n");
   CameraPacket<23> press = camera_button_packet(0x40, kCamera, {0x10, 0, 0, 0, 0, 0x91, 0, 0, 0});
   CameraSendChain chain;
   for (int i = 0; i < 2; i++) {
@@ -443,7 +444,7 @@ void camera_shutter_release(int) {
 }
 
 void stop_shot() {
-  fprintf(stderr, "stop shot\n");
+  log_info("stop shot\n");
   CameraSendChain chain;
   chain.send(kReleaseGimbal);
   chain.send(kReleaseCamera);

@@ -14,6 +14,7 @@
 #include "app/hud_block.h"
 #include "control/camera_hud.h"
 #include "control/camera_packet.h"
+#include "platform/log.h"
 
 namespace {
 
@@ -96,7 +97,7 @@ uint32_t shutter_code(const char* text) {
 }
 
 void camera_set_ev(double ev) {
-  fprintf(stderr, "set EV %1.1f\n", ev);
+  log_info("set EV %1.1f\n", ev);
   for (size_t i = 0; i < std::size(kEvTenths); i++) {
     if (ev == kEvTenths[i] / 10.0) {
       CameraPacket<14> p = kEv;
@@ -111,14 +112,14 @@ void camera_set_focus_type(int type) {
   if (type == 0) {
     // The camera refuses MF while its lens reports no manual focus.
     if (camera_hud_u8(HUD_FOCUS_MF_AVAILABLE) == 0) return;
-    fprintf(stderr, "set focus type MF\n");
+    log_info("set focus type MF\n");
     CameraPacket<14> p = kFocusType;
     p[11] = 0x00;
     camera_send(p.data(), p.size());
     return;
   }
   if (type == 1) {
-    fprintf(stderr, "set focus type AF\n");
+    log_info("set focus type AF\n");
     // Until the camera has reported a focus point the HUD shows the centre.
     double x = camera_hud_f64(HUD_CAM_FOCUS_X);
     double y = camera_hud_f64(HUD_CAM_FOCUS_Y);
@@ -126,7 +127,7 @@ void camera_set_focus_type(int type) {
     camera_hud_set_f64(HUD_FOCUS_POINT_Y, y == 0.0 ? 0.5 : y);
     camera_hud_set_u8(HUD_CONTINUOUS_AF, 0);
   } else if (type == 2) {
-    fprintf(stderr, "set focus type AF unlim\n");
+    log_info("set focus type AF unlim\n");
     camera_hud_set_u8(HUD_CONTINUOUS_AF, 1);
   } else {
     return;
@@ -141,7 +142,7 @@ void camera_set_focus_type(int type) {
 }
 
 void camera_set_iso(int32_t iso) {
-  fprintf(stderr, "set iso %d\n", iso);
+  log_info("set iso %d\n", iso);
   uint8_t code = 0;  // automatic
   switch (iso) {
     case 100:
@@ -175,7 +176,7 @@ void camera_set_iso(int32_t iso) {
 
 void camera_set_shutter(const char* text) {
   text = text_or_empty(text);
-  fprintf(stderr, "set shutter %s\n", text);
+  log_info("set shutter %s\n", text);
   CameraPacket<17> p = kShutter;
   uint32_t code = shutter_code(text);
   p[12] = static_cast<uint8_t>(code & 0xFF);
@@ -185,7 +186,7 @@ void camera_set_shutter(const char* text) {
 }
 
 void camera_set_aperture(float f_number) {
-  fprintf(stderr, "set aperture %1.2f\n", f_number);
+  log_info("set aperture %1.2f\n", f_number);
   int32_t hundredths = trunc_i32(static_cast<double>(f_number * 100.0f));
   CameraPacket<15> p = kAperture;
   camera_put_u16(p.data(), 11, static_cast<uint32_t>(hundredths));
@@ -203,7 +204,7 @@ void camera_set_manual_focus(double percent) {
   int32_t range = static_cast<int32_t>(link_state().focus_range.load());
   if (range == 0) return;  // the camera has not told us its focus range yet
   int32_t position = trunc_i32(range * percent / 100.0);
-  fprintf(stderr, "set manual focus %d (%1.2f%%)\n", position, percent);
+  log_info("set manual focus %d (%1.2f%%)\n", position, percent);
   CameraPacket<15> p = kManualFocus;
   camera_put_u16(p.data(), 11, static_cast<uint32_t>(position));
   camera_send(p.data(), p.size());
@@ -211,7 +212,7 @@ void camera_set_manual_focus(double percent) {
 
 void camera_set_image_mode(const char* mode) {
   mode = text_or_empty(mode);
-  fprintf(stderr, "set image mode %s\n", mode);
+  log_info("set image mode %s\n", mode);
   static const char* const kModes[] = {"auto", "shutter", "aperture", "manual"};
   for (uint8_t i = 0; i < 4; i++) {
     if (strcmp(mode, kModes[i]) == 0) {
@@ -225,7 +226,7 @@ void camera_set_image_mode(const char* mode) {
 
 void camera_set_power(const char* state) {
   state = text_or_empty(state);
-  fprintf(stderr, "Power set %s\n", state);
+  log_info("Power set %s\n", state);
   static const char* const kStates[] = {"sleep", "wakeup", "restart", "shutdown"};
   for (uint8_t i = 0; i < 4; i++) {
     if (strcmp(state, kStates[i]) == 0) {

@@ -21,6 +21,7 @@
 #include "control/camera_settings.h"
 #include "periph/shield.h"
 #include "platform/clock.h"
+#include "platform/log.h"
 
 namespace {
 
@@ -87,12 +88,12 @@ bool open_udp(const char* port_text) {
   errno = 0;
   long port = strtol(port_text, &end, 10);
   if (end == port_text || *end != '\0' || errno != 0 || port < 0 || port > 65535) {
-    fprintf(stderr, "I2C: bad source udp:%s\n", port_text);
+    log_error("I2C: bad source udp:%s\n", port_text);
     return false;
   }
   int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   if (fd < 0) {
-    fprintf(stderr, "I2C: cannot open udp:%s: %s\n", port_text, strerror(errno));
+    log_error("I2C: cannot open udp:%s: %s\n", port_text, strerror(errno));
     return false;
   }
   sockaddr_in a{};
@@ -100,7 +101,7 @@ bool open_udp(const char* port_text) {
   a.sin_port = htons(static_cast<uint16_t>(port));
   a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-    fprintf(stderr, "I2C: cannot open udp:%s: %s\n", port_text, strerror(errno));
+    log_error("I2C: cannot open udp:%s: %s\n", port_text, strerror(errno));
     close(fd);
     return false;
   }
@@ -176,7 +177,7 @@ void encoder_focus(const uint8_t* hud, int delta) {
   if (level > 100) level = 100;
   g_i2c.focus_level = level;
   camera_set_manual_focus(static_cast<double>(level));
-  fprintf(stderr, "change encoder focus %d, set to %d%%\n", delta, level);
+  log_info("change encoder focus %d, set to %d%%\n", delta, level);
 }
 
 void encoder_ev(const uint8_t* hud, int delta) {
@@ -184,7 +185,7 @@ void encoder_ev(const uint8_t* hud, int delta) {
   int position = delta + ev_position(camera_ev);
   int index = position <= 6 ? 0 : (position <= 25 ? position - 7 : 18);
   int32_t value = kEvTenths[index];
-  fprintf(stderr, "change encoder EV %d to %d\n", delta, value);
+  log_info("change encoder EV %d to %d\n", delta, value);
   camera_set_ev(value / 10.0);
 }
 
@@ -199,7 +200,7 @@ void encoders(int panel, PanelState& ps, const uint8_t* hud) {
         static_cast<int8_t>(static_cast<uint8_t>(ps.encoder_count[e] - ps.encoder_previous[e]));
     ps.encoder_previous[e] = ps.encoder_count[e];
     if (delta == 0) continue;
-    fprintf(stderr, "joystick %d encoder %d change %d\n", panel, e, delta);
+    log_info("joystick %d encoder %d change %d\n", panel, e, delta);
     if (e == 0) {
       encoder_focus(hud, delta);
     } else {
@@ -254,7 +255,7 @@ void buttons(int panel, PanelState& ps, const uint8_t* hud) {
     int now = (ps.buttons >> i) & 1;
     int before = (ps.previous_buttons >> i) & 1;
     if (now == before) continue;
-    fprintf(stderr, "joystick %d button %d state %d\n", panel, i, now);
+    log_info("joystick %d button %d state %d\n", panel, i, now);
     if (now) button_press(i, hud);
   }
   ps.previous_buttons = ps.buttons;
@@ -280,11 +281,11 @@ void i2c_input_open() {
     return;
   }
   g_i2c.fd = open(g_i2c.bus, O_RDWR | O_CLOEXEC);
-  if (g_i2c.fd < 0) fprintf(stderr, "I2C: cannot open %s: %s\n", g_i2c.bus, strerror(errno));
+  if (g_i2c.fd < 0) log_error("I2C: cannot open %s: %s\n", g_i2c.bus, strerror(errno));
 }
 
 void i2c_input_init() {
-  fprintf(stderr, "Init I2C input\n");
+  log_info("Init I2C input\n");
   i2c_input_open();
   pthread_t t;
   if (pthread_create(&t, nullptr, i2c_poll_loop, nullptr) == 0) pthread_detach(t);

@@ -19,6 +19,7 @@
 #include "platform/wiringpi.h"
 #include "viewer/command_worker.h"
 #include "viewer/viewer_send.h"
+#include "platform/log.h"
 
 namespace {
 
@@ -125,7 +126,7 @@ uint8_t* link_hud() {
 }
 
 void data_source_init() {
-  fprintf(stderr, "Init data source\n");
+  log_info("Init data source\n");
   LinkState& ls = link_state();
   ConfigRecord* cfg = config_record();
   ls.config = cfg;
@@ -141,18 +142,18 @@ void data_source_init() {
   uint8_t device_mode = cfg_get(cfg->device_mode);
   if (device_mode == 0) {
     ls.mode.store(0);
-    fprintf(stderr, "Mode: Osmo\n");
+    log_info("Mode: Osmo\n");
   } else if (device_mode == 1) {
     ls.mode.store(1);
-    fprintf(stderr, "Mode: Inspire\n");
+    log_info("Mode: Inspire\n");
   }
   uint8_t cooperative = cfg_get(cfg->cooperative_mode);
   if (cooperative == 0) {
     ls.cooperative.store(0);
-    fprintf(stderr, "Cooperative mode: False\n");
+    log_info("Cooperative mode: False\n");
   } else if (cooperative == 1) {
     ls.cooperative.store(1);
-    fprintf(stderr, "Cooperative mode: True\n");
+    log_info("Cooperative mode: True\n");
   }
 
   if (cfg_get(cfg->control_enabled)) can_start();
@@ -177,7 +178,7 @@ void link_watchdog() {
     set_status(hud, freshness_text());
   } else {
     if (link_is_up()) {
-      fprintf(stderr, "data disconnected\n");
+      log_warning("data disconnected\n");
       hud_set_u8(hud, HUD_TELEMETRY_VALID, 0);
       hud_set_u8(hud, HUD_LINK_UP_B, 0);
       hud_set_u8(hud, HUD_LINK_UP_A, 0);
@@ -252,7 +253,7 @@ void camera_send_mac() {
   shell_pclose(f);
   uint8_t mac[6];
   if (!parse_mac(text, mac)) return;
-  fprintf(stderr, "Current MAC: %s\n", text.c_str());
+  log_info("Current MAC: %s\n", text.c_str());
   uint8_t a[sizeof kMacToFc], b[sizeof kMacToCamera];
   memcpy(a, kMacToFc, sizeof a);
   memcpy(b, kMacToCamera, sizeof b);

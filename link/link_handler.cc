@@ -15,6 +15,7 @@
 #include "platform/shell.h"
 #include "platform/wiringpi.h"
 #include "viewer/viewer_send.h"
+#include "platform/log.h"
 
 namespace {
 
@@ -91,7 +92,7 @@ void send_reply(const uint8_t* tmpl, size_t n, const uint8_t* request, bool copy
 void link_came_up(uint8_t* hud) {
   LinkState& ls = link_state();
   if (!link_is_up()) {
-    fprintf(stderr, "data connected\n");
+    log_info("data connected\n");
     hud_set_u8(hud, HUD_LINK_UP_B, 1);
     hud_set_u8(hud, HUD_LINK_UP_A, 1);
     hud_set_u8(hud, HUD_TELEMETRY_VALID, 0);
@@ -115,10 +116,10 @@ void answer_osmo(const uint8_t* p, size_t length) {
       send_reply(kStatusReply, sizeof kStatusReply, p, true);
   } else if (length == 13) {
     if (sender == 0x04 && receiver == 0x09) {
-      fprintf(stderr, "Init Osmo mode\n");
+      log_info("Init Osmo mode\n");
       send_reply(kOsmoIdentity, sizeof kOsmoIdentity, p, true);
     } else if (sender == 0x01 && receiver == 0x09) {
-      fprintf(stderr, "Init Osmo mode\n");
+      log_info("Init Osmo mode\n");
       send_reply(kOsmoIdentity, sizeof kOsmoIdentity, p, true, 0x01);
     }
   }
@@ -134,10 +135,10 @@ void answer_inspire(const uint8_t* p, size_t length) {
       send_reply(kStatusReply, sizeof kStatusReply, p, true);
   } else if (length == 13) {
     if (sender == 0x01 && receiver == 0x09 && set == 0x00 && id == 0x01) {
-      fprintf(stderr, "Init Inspire mode DM368\n");
+      log_info("Init Inspire mode DM368\n");
       send_reply(kInspireIdentity, sizeof kInspireIdentity, p, true);
     } else if (sender == 0x04 && receiver == 0x09) {
-      fprintf(stderr, "Init Inspire mode Ambarella\n");
+      log_info("Init Inspire mode Ambarella\n");
       send_reply(kInspireIdentity, sizeof kInspireIdentity, p, false, 0x04, -1, true);
     }
   }
@@ -325,7 +326,7 @@ void camera_state(uint8_t* hud, const uint8_t* p, size_t length) {
   ls.last_video_format[0].store(p[24]);
   ls.last_video_format[1].store(p[25]);
   if (f0 != 0 && f1 != 0 && (f0 != p[24] || f1 != p[25])) {
-    fprintf(stderr, "video format changed\n");
+    log_info("video format changed\n");
     shell_run("killall -q display &");
   }
 

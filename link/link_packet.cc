@@ -7,6 +7,7 @@
 #include "link/can_transport.h"
 #include "link/link_state.h"
 #include "platform/clock.h"
+#include "platform/log.h"
 
 namespace {
 
@@ -61,7 +62,7 @@ int link_send(uint8_t* packet, size_t length) {
   if (r != -1) return r;
   for (int left = 2; left >= 1; left--) {
     sleep_us(500);
-    fprintf(stderr, "need to send again %d\n", left);
+    log_warning("need to send again %d\n", left);
     if (left == 2) {
       r = write_packet(packet, length);
       if (r != -1) return r;

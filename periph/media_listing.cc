@@ -13,6 +13,7 @@
 
 #include "app/hud_block.h"
 #include "platform/clock.h"
+#include "platform/log.h"
 
 namespace {
 
@@ -48,7 +49,7 @@ size_t collect(char* ptr, size_t size, size_t count, void* user) {
   if (take == 0) return n;
   char* grown = static_cast<char*>(realloc(c->data, c->length + take + 1));
   if (grown == nullptr) {
-    fprintf(stderr, "FTP: realloc() failed\n");
+    log_error("FTP: realloc() failed\n");
     return 0;
   }
   c->data = grown;
@@ -145,7 +146,7 @@ void media_listing_set_base(const char* url) {
 }
 
 void media_listing_start() {
-  fprintf(stderr, "Init FTP\n");
+  log_info("Init FTP\n");
   g_media.request.store(0);
   g_media.hud.store(hud_block());
   curl_global_once();
@@ -163,7 +164,7 @@ void ftp_list(const char* url, char* out, size_t size) {
   if (curl == nullptr) return;
   Collector c{static_cast<char*>(malloc(1)), 0, size - 1};
   if (c.data == nullptr) {
-    fprintf(stderr, "FTP: malloc() failed\n");
+    log_error("FTP: malloc() failed\n");
   } else {
     c.data[0] = '\0';
   }
@@ -180,7 +181,7 @@ void ftp_list(const char* url, char* out, size_t size) {
   curl_easy_setopt(curl, CURLOPT_TIMEOUT, 30L);
   curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "ftp");
   curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "ftp");
-  if (curl_easy_perform(curl) != CURLE_OK) fprintf(stderr, "FTP list failed\n");
+  if (curl_easy_perform(curl) != CURLE_OK) log_warning("FTP list failed\n");
   memset(out, 0, size);
   if (c.data != nullptr) {
     size_t n = c.length < size - 1 ? c.length : size - 1;
@@ -229,11 +230,11 @@ void media_listing_lookup() {
         hud_fill(hud, HUD_MEDIA_TEXT, 0, kMediaTextWidth);
         hud_set_text(hud, HUD_MEDIA_TEXT, kMediaTextWidth, text);
       }
-      fprintf(stderr, "%s\n", text);
+      log_info("%s\n", text);
       return;
     }
   }
-  fprintf(stderr, "FTP: empty result\n");
+  log_warning("FTP: empty result\n");
   if (hud != nullptr) hud_fill(hud, HUD_MEDIA_TEXT, 0, kMediaTextWidth);
 }
 

@@ -8,6 +8,7 @@
 #include "app/hud_block.h"
 #include "platform/clock.h"
 #include "platform/wiringpi.h"
+#include "platform/log.h"
 
 namespace {
 
@@ -33,7 +34,7 @@ ConfigRecord* enabled_config() {
 }  // namespace
 
 void shield_init() {
-  fprintf(stderr, "Init PWM output\n");
+  log_info("Init PWM output\n");
   g_shield.config.store(config_record());
   g_shield.hud.store(hud_block());
   // The GPIO layer sets up the hardware PWM channel (servo frame, one count
@@ -49,8 +50,7 @@ void shield_move_open() {
   if (hud != nullptr) hud_set_u32(hud, HUD_SHIELD_CLOSED, 0);
   if (g_shield.open.load() != 0) return;
   int32_t position = cfg_get(cfg->shield_open);
-  fprintf(stderr, "shield open to position %d, timeout is %d\n", position,
-          cfg_get(cfg->shield_timeout));
+  log_info("shield open to position %d, timeout is %d\n", position, cfg_get(cfg->shield_timeout));
   pwmWrite(kShieldPin, position);
   g_shield.open.store(1);
   g_shield.opened_at.store(time_ms());
@@ -63,7 +63,7 @@ void shield_move_closed() {
   if (hud != nullptr) hud_set_u32(hud, HUD_SHIELD_CLOSED, 1);
   if (g_shield.open.load() == 0) return;
   int32_t position = cfg_get(cfg->shield_close);
-  fprintf(stderr, "shield closed to position %d\n", position);
+  log_info("shield closed to position %d\n", position);
   pwmWrite(kShieldPin, position);
   g_shield.open.store(0);
 }

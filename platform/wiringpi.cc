@@ -21,6 +21,7 @@
 #include <sys/stat.h>
 
 #include "platform/paths.h"
+#include "platform/log.h"
 
 namespace {
 
@@ -73,7 +74,7 @@ bool chip_open(GpioState& s) {
   if (!s.chip_tried) {
     s.chip_tried = true;
     s.chip = gpiod_chip_open_by_name("gpiochip0");
-    if (!s.chip) fprintf(stderr, "GPIO: no gpiochip0, GPIO calls do nothing\n");
+    if (!s.chip) log_warning("GPIO: no gpiochip0, GPIO calls do nothing\n");
   }
   return s.chip != nullptr;
 }
@@ -110,7 +111,7 @@ bool pwm_prepare(GpioState& s, int pin) {
   if (stat(dir.c_str(), &st) != 0) {
     if (!s.pwm_missing_said) {
       s.pwm_missing_said = true;
-      fprintf(stderr, "PWM: no %s, PWM calls do nothing\n", dir.c_str());
+      log_warning("PWM: no %s, PWM calls do nothing\n", dir.c_str());
     }
     return false;
   }
@@ -129,7 +130,7 @@ void gpio_set_log(const char* path) {
   std::lock_guard<std::mutex> lock(s.mutex);
   if (s.log) fclose(s.log);
   s.log = (path && *path) ? fopen(path, "a") : nullptr;
-  if (path && *path && !s.log) fprintf(stderr, "GPIO: cannot open log %s\n", path);
+  if (path && *path && !s.log) log_error("GPIO: cannot open log %s\n", path);
 }
 
 void gpio_set_pwm_fallback(int channel) {

@@ -7,6 +7,7 @@
 
 #include "app/hud_block.h"
 #include "platform/clock.h"
+#include "platform/log.h"
 
 namespace {
 
@@ -108,7 +109,7 @@ void client_expire() {
   }
   // Printed outside the lock: stderr may be a pipe that blocks.
   for (int i = 0; i < n_lost; i++)
-    fprintf(stderr, "Client %s:%d lost\n", lost[i].address, static_cast<int>(lost[i].port));
+    log_warning("Client %s:%d lost\n", lost[i].address, static_cast<int>(lost[i].port));
   if (uint8_t* hud = hud_block()) hud_set_u8(hud, HUD_CLIENT_COUNT, static_cast<uint8_t>(count));
 }
 

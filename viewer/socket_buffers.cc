@@ -1,4 +1,5 @@
 #include "viewer/socket_buffers.h"
+#include "platform/log.h"
 
 #include <cstdio>
 #include <sys/socket.h>
@@ -27,6 +28,6 @@ SocketBufferSizes viewer_socket_buffers(int fd, int bytes) {
 
 void viewer_socket_buffers_report(int fd, int bytes, const char* name) {
   SocketBufferSizes got = viewer_socket_buffers(fd, bytes);
-  fprintf(stderr, "%s socket buffers: asked %d, granted receive %d send %d\n", name, bytes,
-          got.receive, got.send);
+  log_info("%s socket buffers: asked %d, granted receive %d send %d\n", name, bytes, got.receive,
+           got.send);
 }

@@ -1,0 +1,35 @@
+// The daemon's log lines: on standard error (log_error ... log_debug) or
+// standard output (log_out, log_health), formatted as printf.
+//
+// On a terminal or a plain pipe the text goes out exactly as given. When the
+// stream is the journal (JOURNAL_STREAM names its device and inode, as
+// systemd sets it for StandardOutput=journal), every line starts with its
+// syslog priority "<N>" and colour escapes are removed, so the journal
+// records the priority and not the escape bytes.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+enum class LogLevel : int { kError = 3, kWarning = 4, kInfo = 6, kDebug = 7 };
+
+// Reads JOURNAL_STREAM once and checks it against the two descriptors.
+// Logging before it behaves as on a terminal.
+void log_init();
+bool log_to_journal(int fd);  // 1 or 2
+
+void log_error(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+void log_warning(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+void log_info(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+void log_debug(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+// Standard output, for the lines that have always gone there.
+void log_out(LogLevel level, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+// The once-a-second health lines (standard output, debug): in the journal at
+// most one a minute, so that they do not drown everything else.
+void log_health(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+
+// The text as it would be written: "<N>" before each line and no colour
+// escapes when journal is true, unchanged otherwise. at_line_start says
+// whether the previous text ended its line; it is updated.
+void log_format(LogLevel level, bool journal, const char* text, bool* at_line_start, char* out,
+                size_t out_size, size_t* out_length);
