@@ -5,6 +5,8 @@
 #include <string>
 
 #include "app/config_record.h"
+#include "app/health_file.h"
+#include "app/service.h"
 #include "app/hud_block.h"
 #include "app/version.h"
 #include "control/i2c_input.h"
@@ -18,6 +20,7 @@
 #include "viewer/discovery.h"
 #include "viewer/video_source.h"
 #include "viewer/viewer_send.h"
+#include "platform/log.h"
 
 namespace {
 
@@ -57,8 +60,8 @@ void app_startup() {
   ConfigRecord* rec = config_record();
 
   hud_write_identity(hud);
-  printf("\033[1;37mPelquarinthos wired v.%d.%d.%d\033[0m\n", kVersionMajor, kVersionMinor,
-         kVersionPatch);
+  log_out(LogLevel::kInfo, "\033[1;37mPelquarinthos wired v.%d.%d.%d\033[0m\n", kVersionMajor,
+          kVersionMinor, kVersionPatch);
   fflush(stdout);
   char version[20];
   snprintf(version, sizeof version, "%d.%d.%d", kVersionMajor, kVersionMinor, kVersionPatch);
@@ -66,7 +69,7 @@ void app_startup() {
   config_publish();
   hud_copy_display_settings(hud, rec);
 
-  fprintf(stderr, "GPIO init\n");
+  log_info("GPIO init\n");
   wiringPiSetup();
 
   if (cfg_get(rec->shield_enabled)) shield_init();
@@ -101,6 +104,8 @@ void supervisor_pass() {
   hostapd_check(rec);
   // apstate and camera_connected change without a save; keep /config_mem current.
   config_publish();
+  health_file_publish();
+  service_pass();
 }
 
 void* supervisor_loop(void*) {

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "link/link_packet.h"
+#include "platform/health.h"
 
 bool can_length_accepted(uint8_t length) {
   switch (length) {
@@ -32,6 +33,7 @@ bool can_assembler_accept(CanAssembler* a, const uint8_t* data, uint8_t len) {
   if (len >= 1 && data[0] == 0x55) {
     // A frame too short to carry the length byte cannot start a packet we keep.
     a->skipping = (len >= 2 && can_length_accepted(data[1])) ? 0 : 1;
+    if (a->skipping) health_add(HEALTH_LENGTH_REJECTS);
   }
   return a->skipping == 0;
 }
@@ -39,7 +41,9 @@ bool can_assembler_accept(CanAssembler* a, const uint8_t* data, uint8_t len) {
 namespace {
 
 // One pass over the buffer; true when something was delivered.
-bool scan_once(CanAssembler* a, CanPacketFn fn, void* ctx) {
+// A candidate whose last byte came before fresh_from was judged on an earlier
+// pass: only the newly completed ones count as rejects.
+bool scan_once(CanAssembler* a, CanPacketFn fn, void* ctx, uint32_t fresh_from) {
   bool delivered = false;
   const uint32_t n = a->buffered;
   for (uint32_t i = 0; i < n; i++) {
@@ -51,7 +55,10 @@ bool scan_once(CanAssembler* a, CanPacketFn fn, void* ctx) {
     if (i + 1 >= a->buffered) continue;
     uint32_t length = a->buffer[i + 1];
     if (length == 0 || a->buffered < i + length) continue;
-    if (link_crc16(a->buffer + i, length) != 0) continue;
+    if (link_crc16(a->buffer + i, length) != 0) {
+      if (i + length > fresh_from) health_add(HEALTH_CRC_REJECTS);
+      continue;
+    }
     // The handler gets its own copy: the buffer moves right after.
     uint8_t packet[256];
     memcpy(packet, a->buffer + i, length);
@@ -70,13 +77,14 @@ void can_assembler_push(CanAssembler* a, const uint8_t* data, uint8_t len, CanPa
                         void* ctx) {
   if (len > 8) len = 8;
   if (a->buffered + len > kCanReassemblySize) a->buffered = 0;
+  const uint32_t fresh_from = a->buffered;
   if (len) memcpy(a->buffer + a->buffered, data, len);
   a->buffered += len;
   if (a->rescan) {
-    while (scan_once(a, fn, ctx)) {
+    while (scan_once(a, fn, ctx, fresh_from)) {
     }
   } else {
-    scan_once(a, fn, ctx);
+    scan_once(a, fn, ctx, fresh_from);
   }
 }
 

@@ -28,12 +28,18 @@
 #include "platform/app_exit.h"
 #include "platform/clock.h"
 #include "platform/shell.h"
+#include "platform/health.h"
+#include "platform/log.h"
 
 namespace {
 
 enum class BusKind { kCan, kUdp, kBad };
 
 // The interface bring-up, run before every open (see can_transport.h).
+constexpr char kCanInterface[] = "can0";
+constexpr int kCanWaitMs = 2000;
+constexpr int kCanWaitStepMs = 200;
+
 const char* const kBringUp[] = {
     "ip link set can0 down",
     "ip link set can0 type can bitrate 1000000",
@@ -154,16 +160,44 @@ void install(int fd) {
 
 // --- opening ----------------------------------------------------------------
 
-void open_failed(const char* message) {
-  printf("%s\n", message);
+// The line that says why the daemon ends: the interface, the system's error
+// text and, for a missing interface, the usual cause on a Pi.
+void open_failed(const char* message, int err) {
+  bool missing = err == ENODEV || err == EAFNOSUPPORT || err == EPROTONOSUPPORT;
+  if (g_port.kind == BusKind::kCan && missing)
+    log_out(LogLevel::kError,
+            "%s: %s: %s (no CAN interface: is the CAN HAT fitted and its overlay enabled, "
+            "e.g. dtoverlay=mcp2515-can0 in /boot/config.txt?)\n",
+            message, kCanInterface, strerror(err));
+  else if (g_port.kind == BusKind::kCan && err != 0)
+    log_out(LogLevel::kError, "%s: %s: %s\n", message, kCanInterface, strerror(err));
+  else
+    log_out(LogLevel::kError, "%s\n", message);
   app_exit(2);
 }
 
+// A HAT's interface appears some time after boot (driver probe, overlay):
+// waiting for it here brings the daemon up as soon as it is there, and
+// keeps the service's restarts to one every couple of seconds while it is
+// not.
+bool wait_for_interface() {
+  for (int waited = 0;; waited += kCanWaitStepMs) {
+    if (if_nametoindex(kCanInterface) != 0) return true;
+    if (waited >= kCanWaitMs) return false;
+    sleep_us(kCanWaitStepMs * 1000);
+  }
+}
+
 int open_can() {
+  // Without the interface the bring-up commands only add their own errors.
+  if (!wait_for_interface()) {
+    open_failed("CAN socket open error", ENODEV);
+    return -1;
+  }
   for (const char* cmd : kBringUp) shell_run(cmd);
   int fd = socket(PF_CAN, SOCK_RAW | SOCK_NONBLOCK | SOCK_CLOEXEC, CAN_RAW);
   if (fd < 0) {
-    open_failed("CAN socket open error");
+    open_failed("CAN socket open error", errno);
     return -1;
   }
   can_filter filter{};
@@ -172,10 +206,15 @@ int open_can() {
   setsockopt(fd, SOL_CAN_RAW, CAN_RAW_FILTER, &filter, sizeof filter);
   ifreq& ifr = g_port.interface_request;
   memset(&ifr, 0, sizeof ifr);
-  strncpy(ifr.ifr_name, "can0", IFNAMSIZ - 1);
+  strncpy(ifr.ifr_name, kCanInterface, IFNAMSIZ - 1);
   // Index 0 would bind to every CAN interface; a missing can0 must make the
   // bind fail instead.
-  if (ioctl(fd, SIOCGIFINDEX, &ifr) < 0) ifr.ifr_ifindex = -1;
+  if (ioctl(fd, SIOCGIFINDEX, &ifr) < 0) {
+    int err = errno;
+    close(fd);
+    open_failed("CAN socket open error", err);
+    return -1;
+  }
   sockaddr_can& addr = g_port.address;
   memset(&addr, 0, sizeof addr);
   addr.can_family = AF_CAN;
@@ -184,8 +223,9 @@ int open_can() {
   setsockopt(fd, SOL_CAN_RAW, CAN_RAW_LOOPBACK, &off, sizeof off);
   setsockopt(fd, SOL_CAN_RAW, CAN_RAW_RECV_OWN_MSGS, &off, sizeof off);
   if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) < 0) {
+    int err = errno;
     close(fd);
-    open_failed("CAN socket bind error");
+    open_failed("CAN socket bind error", err);
     return -1;
   }
   return fd;
@@ -193,12 +233,12 @@ int open_can() {
 
 int open_udp() {
   if (g_port.kind == BusKind::kBad) {
-    open_failed("CAN socket open error");
+    open_failed("CAN socket open error", 0);
     return -1;
   }
   int fd = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   if (fd < 0) {
-    open_failed("CAN socket open error");
+    open_failed("CAN socket open error", 0);
     return -1;
   }
   sockaddr_in local{};
@@ -207,7 +247,7 @@ int open_udp() {
   local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   if (bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) < 0) {
     close(fd);
-    open_failed("CAN socket bind error");
+    open_failed("CAN socket bind error", 0);
     return -1;
   }
   return fd;
@@ -248,6 +288,7 @@ bool write_frame(int fd, const CanFrame& f) {
 }
 
 void deliver(const uint8_t* packet, size_t length, void*) {
+  health_add(HEALTH_PACKETS_IN);
   CanPacketHandler h = g_port.handler.load(std::memory_order_relaxed);
   (h ? h : handle_link_packet)(packet, length);
 }
@@ -284,9 +325,10 @@ void reader_step() {
     // A descriptor retired under us reports its shutdown, not a bus fault.
     if (generation != current_generation() || err == EAGAIN || err == EWOULDBLOCK || err == EINTR)
       return;
-    fprintf(stderr, "CAN: read error (%d bytes)\n", static_cast<int>(n));
+    log_error("CAN: read error (%d bytes)\n", static_cast<int>(n));
     can_close();
     sleep_us(100000);
+    health_add(HEALTH_SOCKET_REOPENS);
     can_open();
     g_port.last_receive_time.store(0);
     return;
@@ -315,7 +357,7 @@ void can_set_spec(const char* bus) {
   }
   g_port.kind = BusKind::kBad;
   if (s.rfind("udp:", 0) != 0) {
-    fprintf(stderr, "CAN: bus not understood: %s\n", s.c_str());
+    log_error("CAN: bus not understood: %s\n", s.c_str());
     return;
   }
   std::string rest = s.substr(4);
@@ -326,7 +368,7 @@ void can_set_spec(const char* bus) {
   if (a == std::string::npos || b == a || !parse_port(rest.substr(0, a), &local) ||
       !parse_port(rest.substr(b + 1), &peer) ||
       inet_pton(AF_INET, rest.substr(a + 1, b - a - 1).c_str(), &host) != 1) {
-    fprintf(stderr, "CAN: bus not understood: %s\n", s.c_str());
+    log_error("CAN: bus not understood: %s\n", s.c_str());
     return;
   }
   g_port.udp_local = local;
@@ -338,14 +380,14 @@ void can_set_spec(const char* bus) {
 }
 
 void can_open() {
-  fprintf(stderr, "open socket\n");
+  log_info("open socket\n");
   std::lock_guard<std::mutex> lock(g_port.open_mutex);
   int fd = g_port.kind == BusKind::kCan ? open_can() : open_udp();
   if (fd >= 0) install(fd);
 }
 
 void can_close() {
-  fprintf(stderr, "close socket\n");
+  log_info("close socket\n");
   std::unique_lock<std::mutex> lock(g_port.mutex);
   int fd = g_port.socket;
   g_port.socket = -1;
@@ -354,7 +396,7 @@ void can_close() {
 }
 
 void can_start() {
-  fprintf(stderr, "Init CAN bus\n");
+  log_info("Init CAN bus\n");
   g_port.last_receive_time.store(time_ms());
   pthread_create(&g_port.reader_thread, nullptr, can_reader, nullptr);
   pthread_t djigo;
@@ -365,11 +407,15 @@ void can_start() {
 void* can_reader(void*) {
   pthread_detach(pthread_self());
   can_open();
-  for (;;) reader_step();
+  for (;;) {
+    health_loop_turn(HEALTH_LOOP_CAN_READER);
+    reader_step();
+  }
   return nullptr;
 }
 
 void can_reader_frame(uint32_t can_id, const uint8_t* data, uint8_t len) {
+  health_add(HEALTH_CAN_FRAMES_IN);
   if (can_id != kCanIdCamera || len > 8) return;
   CanAssembler* a = &g_port.assembler;
   if (!can_assembler_accept(a, data, len)) return;
@@ -382,7 +428,7 @@ int can_write_packet(const uint8_t* bytes, size_t length) {
   // One test-and-set: of two writers at the same moment exactly one gets the
   // bus, and the frames of two packets never interleave.
   if (g_port.writer_busy.test_and_set(std::memory_order_acquire)) {
-    fprintf(stderr, "busy\n");
+    log_warning("busy\n");
     return -1;
   }
   if (length == 0) {
@@ -394,12 +440,16 @@ int can_write_packet(const uint8_t* bytes, size_t length) {
   for (size_t i = 0; i < frames; i++) {
     CanFrame f = can_frame_chunk(kCanIdDaemon, bytes, length, i);
     for (int left = 2; left >= 0; left--) {
-      if (fd >= 0 && write_frame(fd, f)) break;
-      fprintf(stderr, "send again %d\n", left);
+      if (fd >= 0 && write_frame(fd, f)) {
+        health_add(HEALTH_CAN_FRAMES_OUT);
+        break;
+      }
+      log_warning("send again %d\n", left);
       sleep_us(1000);
     }
   }
   if (fd >= 0) unpin(fd);
+  health_add(HEALTH_PACKETS_OUT);
   g_port.writer_busy.clear(std::memory_order_release);
   return static_cast<int>(length);
 }
@@ -408,11 +458,12 @@ void can_check_stall() {
   uint32_t last = g_port.last_receive_time.load();
   if (last == 0) return;
   int32_t delta = time_age(time_ms(), last);
-  printf("CAN delta %d\n", delta);
+  log_health("CAN delta %d\n", delta);
   fflush(stdout);
   if (delta >= 101) {
     g_port.last_receive_time.store(0);
     can_close();
+    health_add(HEALTH_SOCKET_REOPENS);
     can_open();
   }
 }

@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <cstdio>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -11,11 +12,12 @@
 #include "link/can_transport.h"
 #include "platform/app_exit.h"
 #include "platform/ports.h"
+#include "platform/log.h"
 
 void* djigo_listener(void*) {
   int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (listener < 0) {
-    printf("could not create listen socket\n");
+    log_out(LogLevel::kError, "could not create listen socket\n");
     app_exit(1);
     return nullptr;
   }
@@ -24,13 +26,16 @@ void* djigo_listener(void*) {
   addr.sin_port = htons(net_ports().djigo);
   addr.sin_addr.s_addr = htonl(INADDR_ANY);
   if (bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr) < 0) {
-    printf("could not bind socket\n");
+    int err = errno;
+    log_out(LogLevel::kError, "could not bind socket\n");
+    log_out(LogLevel::kError, "DJI Go port: TCP %d: %s (move it with --djigo-port)\n",
+            static_cast<int>(net_ports().djigo), strerror(err));
     close(listener);
     app_exit(1);
     return nullptr;
   }
   if (listen(listener, 16) < 0) {
-    printf("could not open socket for listening\n");
+    log_out(LogLevel::kError, "could not open socket for listening\n");
     close(listener);
     app_exit(1);
     return nullptr;
@@ -42,14 +47,14 @@ void* djigo_listener(void*) {
     // A client that gave up before we accepted it does not end the bridge.
     if (client < 0 && (errno == EINTR || errno == ECONNABORTED)) continue;
     if (client < 0) {
-      printf("could not open a socket to accept data\n");
+      log_out(LogLevel::kError, "could not open a socket to accept data\n");
       fflush(stdout);
       close(listener);
       return nullptr;
     }
     char text[INET_ADDRSTRLEN] = "";
     inet_ntop(AF_INET, &peer.sin_addr, text, sizeof text);
-    printf("DJI Go client connected with ip address: %s\n", text);
+    log_out(LogLevel::kInfo, "DJI Go client connected with ip address: %s\n", text);
     fflush(stdout);
     can_djigo_attach(client);
     uint8_t buffer[1300];

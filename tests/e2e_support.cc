@@ -118,8 +118,14 @@ bool e2e_start(E2eDaemon* d, const std::vector<std::string>& extra_args) {
     int out = open(d->out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     int err = open(d->err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (out < 0 || err < 0) _exit(127);
-    dup2(out, STDOUT_FILENO);
+    dup2(d->journal ? err : out, STDOUT_FILENO);
     dup2(err, STDERR_FILENO);
+    for (std::string& e : d->env) putenv(e.data());
+    struct stat st;
+    if (d->journal && fstat(err, &st) == 0) {
+      std::string stream = std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
+      setenv("JOURNAL_STREAM", stream.c_str(), 1);
+    }
     execv(bin.c_str(), argv.data());
     _exit(127);
   }

@@ -41,6 +41,10 @@ struct E2eDaemon {
   uint16_t video_port = 0;
   uint16_t djigo_port = 0;
   bool keep_dir = false;  // leave dir behind after e2e_stop (also env PQW_E2E_KEEP=1)
+  // Before e2e_start: "NAME=value" entries added to the daemon's environment,
+  // and journal mode (stdout and stderr both to err_path, JOURNAL_STREAM naming it).
+  std::vector<std::string> env;
+  bool journal = false;
 };
 
 // Creates d->dir (when empty) and writes work/pelquarinthos.conf there; --sim

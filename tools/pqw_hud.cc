@@ -2,6 +2,7 @@
 // JSON, for people writing display processes and for tests.
 //
 //   pqw-hud [--shm-prefix P]
+//   pqw-hud --stats [--root DIR] [--shm-prefix P]   the daemon's health counters
 //
 // {"hud": {"started": 2, "product": "Pelquarinthos Wired", ...},
 //  "config": {"disabled": 0, ..., "version": "0.14.11", ...}}
@@ -18,6 +19,7 @@
 #include <unistd.h>
 
 #include "app/config_record.h"
+#include "app/health_file.h"
 #include "app/hud_block.h"
 
 namespace {
@@ -270,21 +272,43 @@ cJSON* config_json(const ConfigRecord* rec) {
   return o;
 }
 
+// The counters file as the daemon last wrote it.
+int print_stats(const std::string& root, const std::string& prefix) {
+  std::string path = health_file_path(root, prefix);
+  FILE* f = fopen(path.c_str(), "re");
+  if (!f) {
+    fprintf(stderr, "pqw-hud: no counters at %s (is the daemon running?)\n", path.c_str());
+    return 1;
+  }
+  char buffer[4096];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, f)) > 0) fwrite(buffer, 1, n, stdout);
+  fclose(f);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   std::string prefix;
+  std::string run_root;
+  bool stats = false;
   for (int i = 1; i < argc; i++) {
     std::string a = argv[i];
-    if (a == "--shm-prefix" && i + 1 < argc) {
+    if (a == "--stats") {
+      stats = true;
+    } else if (a == "--root" && i + 1 < argc) {
+      run_root = argv[++i];
+    } else if (a == "--shm-prefix" && i + 1 < argc) {
       prefix = argv[++i];
     } else if (a.rfind("--shm-prefix=", 0) == 0) {
       prefix = a.substr(13);
     } else {
-      fprintf(stderr, "usage: pqw-hud [--shm-prefix P]\n");
+      fprintf(stderr, "usage: pqw-hud [--stats [--root DIR]] [--shm-prefix P]\n");
       return 2;
     }
   }
+  if (stats) return print_stats(run_root, prefix);
   const uint8_t* hud = static_cast<const uint8_t*>(map_block("/" + prefix + "hud_mem", kHudSize));
   const void* cfg = map_block("/" + prefix + "config_mem", sizeof(ConfigRecord));
   cJSON* root = cJSON_CreateObject();

@@ -20,6 +20,8 @@
 #include "link/link_state.h"
 #include "platform/clock.h"
 #include "viewer/viewer_send.h"
+#include "platform/health.h"
+#include "platform/log.h"
 
 namespace {
 
@@ -31,6 +33,7 @@ constexpr size_t kRcChannels = 32;
 // The worker's own copy: the receive thread reuses its buffer at once.
 struct WorkerCommand {
   size_t length;
+  char origin[48];
   char text[kCommandTextMax + 1];
 };
 
@@ -41,6 +44,7 @@ std::atomic<uint32_t> g_dropped_thread{0};
 std::atomic<bool> g_said_busy{false};
 std::atomic<bool> g_said_thread{false};
 std::atomic<WorkerThreadCreate> g_create{nullptr};
+thread_local char t_origin[48] = "";
 
 // Workers are never joined: detached at once, they release their own
 // resources when they end.
@@ -51,12 +55,14 @@ int default_create(pthread_t* thread, void* (*body)(void*), void* arg) {
 }
 
 void run_handlers(const char* text, size_t length) {
+  health_add(HEALTH_COMMANDS_RUN);
   config_command_handle(text, length);
   camera_command_dispatch(text, length);
 }
 
 void* command_worker(void* arg) {
   WorkerCommand* command = static_cast<WorkerCommand*>(arg);
+  command_origin_set(command->origin);
   run_handlers(command->text, command->length);
   delete command;
   g_running.fetch_sub(1);
@@ -65,7 +71,8 @@ void* command_worker(void* arg) {
 
 void drop(std::atomic<uint32_t>& counter, std::atomic<bool>& said, const char* why) {
   counter.fetch_add(1);
-  if (!said.exchange(true)) fprintf(stderr, "command dropped: %s\n", why);
+  health_add(HEALTH_COMMANDS_DROPPED);
+  if (!said.exchange(true)) log_warning("command dropped: %s\n", why);
 }
 
 }  // namespace
@@ -91,6 +98,7 @@ void command_worker_start(const char* text, size_t length) {
   memcpy(command->text, text, n);
   command->text[n] = '\0';
   command->length = n;
+  snprintf(command->origin, sizeof command->origin, "%s", t_origin);
   WorkerThreadCreate create = g_create.load();
   pthread_t thread;
   if ((create ? create : default_create)(&thread, command_worker, command) != 0) {
@@ -113,6 +121,7 @@ void hud_command_poll_once() {
     char text[kMailboxSize] = {};
     hud_read(hud, HUD_MAILBOX, text, kMailboxSize - 1);
     hud_fill(hud, HUD_MAILBOX, 0, kMailboxSize);
+    command_origin_set("the HUD mailbox");
     run_handlers(text, strlen(text));
   }
 
@@ -131,6 +140,7 @@ void hud_command_poll_once() {
 
 void* hud_command_poller(void*) {
   for (;;) {
+    health_loop_turn(HEALTH_LOOP_COMMAND_DISPATCH);
     hud_command_poll_once();
     sleep_us(100 * 1000);
   }
@@ -141,6 +151,11 @@ CommandWorkerStats command_worker_stats() {
   int running = g_running.load();
   return CommandWorkerStats{g_started.load(), static_cast<uint32_t>(running < 0 ? 0 : running),
                             g_dropped_busy.load(), g_dropped_thread.load()};
+}
+
+const char* command_origin() { return t_origin[0] ? t_origin : "an unknown sender"; }
+void command_origin_set(const char* origin) {
+  snprintf(t_origin, sizeof t_origin, "%s", origin ? origin : "");
 }
 
 void command_worker_set_thread_create(WorkerThreadCreate create) { g_create.store(create); }

@@ -20,6 +20,12 @@ inline constexpr int kCommandWorkersMax = 16;
 // Copies the command text (bounded by the viewer message size) and runs the
 // configuration handler and then the camera dispatcher on a new thread.
 void command_worker_start(const char* text, size_t length);
+// Who sent the command being handled on this thread ("viewer 10.0.0.5:4243",
+// "the HUD mailbox"), for the lines that say why the daemon ends. The
+// receive thread sets it before handing a command to a worker.
+const char* command_origin();
+void command_origin_set(const char* origin);
+
 // Thread body: the HUD mailbox and the RC value report, every 100 ms.
 void* hud_command_poller(void*);
 // One pass of the poller without its sleep (tests drive it with a fake clock).

@@ -19,6 +19,8 @@
 #include "viewer/command_worker.h"
 #include "viewer/socket_buffers.h"
 #include "viewer/viewer_send.h"
+#include "platform/health.h"
+#include "platform/log.h"
 
 namespace {
 
@@ -45,7 +47,13 @@ void set_blocking(int fd) {
 }
 
 void discovery_fail(int fd) {
-  fputs("discovery bind failed\n", stderr);
+  int err = errno;
+  log_error("discovery bind failed\n");
+  // The port and the option that moves it, for whoever reads the journal.
+  log_error("viewer port: UDP %d: %s%s\n", static_cast<int>(net_ports().viewer), strerror(err),
+            err == EADDRINUSE
+                ? " (another program has it: stop that or move ours with --viewer-port)"
+                : "");
   if (fd >= 0) close(fd);
   app_exit(100);
 }
@@ -65,13 +73,13 @@ void viewer_set_control_hooks(const ViewerControlHooks* hooks) {
 }
 
 void video_bridge_init() {
-  fputs("Init video bridge\n", stderr);
+  log_info("Init video bridge\n");
   client_table_clear();
 }
 
 void discovery_init() {
-  fputs("Init device discovery\n", stderr);
-  int fd = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+  log_info("Init device discovery\n");
+  int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
   if (fd < 0) {
     discovery_fail(fd);
     return;
@@ -80,6 +88,10 @@ void discovery_init() {
   viewer_socket_buffers_report(fd, kDiscoveryBufferBytes, "discovery");
   timeval timeout{0, kSendTimeoutUs};
   setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
+  // The receive loop wakes at least this often, so the watchdog sees it
+  // turn on a quiet network.
+  timeval wake{0, 500000};
+  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wake, sizeof wake);
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
   addr.sin_addr.s_addr = htonl(INADDR_ANY);
@@ -96,6 +108,7 @@ void discovery_init() {
 void* discovery_receive_loop(void*) {
   static uint8_t buffer[kViewerDatagramMax];
   for (;;) {
+    health_loop_turn(HEALTH_LOOP_VIEWER_RECEIVE);
     memset(buffer, 0, sizeof buffer);
     sockaddr_in from{};
     socklen_t from_len = sizeof from;
@@ -105,7 +118,7 @@ void* discovery_receive_loop(void*) {
     // at once: pausing for it would let anyone on the network hold up
     // registrations (and so drop every viewer) with a trickle of them.
     if (n < 0) {
-      if (errno != EINTR) sleep_us(500000);
+      if (errno != EINTR && errno != EAGAIN) sleep_us(500000);
       continue;
     }
     if (n == 0) continue;
@@ -139,8 +152,8 @@ void viewer_handle_message(const uint8_t* msg, size_t length, const char* addres
     case 0: {
       uint8_t data_only = m[1] == 1 ? 1 : 0;
       if (client_register(address, port, data_only) == 1) {
-        fprintf(stderr, "client connected from %s:%d %s\n", address, static_cast<int>(port),
-                data_only ? "(only data)" : " ");
+        log_info("client connected from %s:%d %s\n", address, static_cast<int>(port),
+                 data_only ? "(only data)" : " ");
         const uint8_t reply = kViewerMagic;
         viewer_send_one(&reply, 1, address, port);
       }
@@ -148,7 +161,7 @@ void viewer_handle_message(const uint8_t* msg, size_t length, const char* addres
     }
     case 1:
       if (client_remove(address, port) == 1)
-        fprintf(stderr, "client %s:%d removed\n", address, static_cast<int>(port));
+        log_info("client %s:%d removed\n", address, static_cast<int>(port));
       break;
     case 5:
       hooks->motion(m[1], read_i16(m + 2), read_i16(m + 4));
@@ -157,9 +170,13 @@ void viewer_handle_message(const uint8_t* msg, size_t length, const char* addres
       hooks->attitude(stick_value(m + 3), stick_value(m + 5), stick_value(m + 7),
                       stick_value(m + 9));
       break;
-    case '{':
+    case '{': {
+      char origin[48];
+      snprintf(origin, sizeof origin, "viewer %s:%d", address, static_cast<int>(port));
+      command_origin_set(origin);
       hooks->command(reinterpret_cast<const char*>(m), length);
       break;
+    }
     default:
       break;
   }

@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <pthread.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include "app/config_record.h"
@@ -16,6 +17,8 @@
 #include "platform/ports.h"
 #include "viewer/socket_buffers.h"
 #include "viewer/viewer_send.h"
+#include "platform/health.h"
+#include "platform/log.h"
 
 namespace {
 
@@ -46,7 +49,7 @@ void set_connected(uint8_t state) {
 }  // namespace
 
 void video_source_init() {
-  fputs("Init video source\n", stderr);
+  log_info("Init video source\n");
   int fd = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
   if (fd >= 0) {
     int flags = fcntl(fd, F_GETFL, 0);
@@ -56,7 +59,15 @@ void video_source_init() {
     g_video.bound.sin_addr.s_addr = htonl(INADDR_ANY);
     g_video.bound.sin_port = htons(net_ports().video);
     // A failed bind is not fatal: the daemon serves data without video.
-    bind(fd, reinterpret_cast<const sockaddr*>(&g_video.bound), sizeof g_video.bound);
+    if (bind(fd, reinterpret_cast<const sockaddr*>(&g_video.bound), sizeof g_video.bound) != 0)
+      log_warning(
+          "video: UDP port %d: %s; no video (another program has it: move ours with "
+          "--video-port)\n",
+          static_cast<int>(net_ports().video), strerror(errno));
+    // The relay loop wakes at least this often, so the watchdog sees it turn
+    // while no video comes.
+    timeval wake{0, 500000};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wake, sizeof wake);
   }
   g_video.socket.store(fd);
   set_connected(0);
@@ -78,6 +89,7 @@ void* video_receive_loop(void*) {
   static mmsghdr msgs[kVideoBatch];
   size_t last_length = kVideoDatagramMax;
   for (;;) {
+    health_loop_turn(HEALTH_LOOP_VIDEO_RELAY);
     size_t fit = kVideoBatchBytes / (last_length > 0 ? last_length : 1);
     unsigned batch = static_cast<unsigned>(fit < 1 ? 1 : fit > kVideoBatch ? kVideoBatch : fit);
     for (unsigned i = 0; i < batch; i++) {
@@ -89,7 +101,7 @@ void* video_receive_loop(void*) {
     int n = recvmmsg(g_video.socket.load(std::memory_order_relaxed), msgs, batch, MSG_WAITFORONE,
                      nullptr);
     if (n <= 0) {
-      if (n < 0 && errno != EINTR) sleep_us(500000);
+      if (n < 0 && errno != EINTR && errno != EAGAIN) sleep_us(500000);
       continue;
     }
     // An empty datagram is ignored: pausing for it would let anyone on the
@@ -105,9 +117,10 @@ void* video_receive_loop(void*) {
 
 // Time stamp and connected state of one received datagram.
 static void video_note_received() {
+  health_add(HEALTH_VIDEO_IN);
   g_video.last_receive.store(time_ms(), std::memory_order_relaxed);
   if (g_video.connected.load(std::memory_order_relaxed) == 0) {
-    fputs("video connected\n", stderr);
+    log_info("video connected\n");
     set_connected(1);
   }
 }
@@ -126,7 +139,7 @@ void video_watchdog() {
   uint32_t now = time_ms();
   if (time_age(now, g_video.last_receive.load()) > kVideoTimeoutMs &&
       g_video.connected.load() == 1) {
-    fputs("video disconnected\n", stderr);
+    log_warning("video disconnected\n");
     set_connected(0);
   }
   uint8_t* hud = hud_block();

@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 
 #include "app/config_record.h"
+#include "platform/health.h"
 #include "viewer/client_table.h"
 
 namespace {
@@ -139,6 +140,9 @@ void viewer_forward_video_frame(uint8_t* frame, size_t length) {
     // One contiguous piece: the kernel copies a single segment per viewer.
     iovec iov = {frame, kViewerHeaderSize + length};
     fan_out(&iov, 1, 1);
+    health_add(HEALTH_VIDEO_RELAYED);
+  } else {
+    health_add(HEALTH_VIDEO_DROPPED);
   }
   g_video_in_flight.store(0, std::memory_order_release);
 }
