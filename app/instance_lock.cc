@@ -8,8 +8,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "app/config_record.h"
-#include "app/health_file.h"
+#include "core/config_record.h"
+#include "core/health_file.h"
 #include "platform/paths.h"
 
 std::string instance_lock_path(const std::string& root, const std::string& shm_prefix) {

@@ -4,7 +4,7 @@
 #include <mutex>
 #include <systemd/sd-daemon.h>
 
-#include "app/hud_block.h"
+#include "core/hud_block.h"
 #include "link/link_state.h"
 #include "platform/log.h"
 #include "viewer/video_source.h"

@@ -6,7 +6,7 @@
 
 #include <cjson/cJSON.h>
 
-#include "app/health_file.h"
+#include "core/health_file.h"
 #include "app/instance_lock.h"
 
 namespace {

@@ -18,9 +18,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "app/config_record.h"
-#include "app/health_file.h"
-#include "app/hud_block.h"
+#include "core/health_file.h"
+#include "core/config_record.h"
+#include "core/hud_block.h"
 
 namespace {
 

@@ -14,9 +14,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "app/hud_block.h"
-#include "platform/test_sandbox.h"
-#include "tests/e2e_support.h"
+#include "core/hud_block.h"
+#include "testing/sandbox.h"
+#include "testing/e2e_support.h"
 
 namespace {
 

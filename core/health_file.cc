@@ -1,4 +1,4 @@
-#include "app/health_file.h"
+#include "core/health_file.h"
 
 #include <cJSON.h>
 #include <cstdio>
@@ -6,8 +6,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "app/config_record.h"
-#include "app/hud_block.h"
+#include "core/config_record.h"
+#include "core/hud_block.h"
 #include "platform/clock.h"
 #include "platform/health.h"
 #include "platform/paths.h"
