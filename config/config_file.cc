@@ -516,7 +516,7 @@ void rc_map_parse(const char* map) {
 }
 
 int config_read_file(const char* path) {
-  FILE* f = fopen(path, "r");
+  FILE* f = fopen(path, "re");
   if (!f) return -1;
   int rc = read_stream(f);
   fclose(f);

@@ -47,7 +47,7 @@ void set_connected(uint8_t state) {
 
 void video_source_init() {
   fputs("Init video source\n", stderr);
-  int fd = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+  int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
   if (fd >= 0) {
     int flags = fcntl(fd, F_GETFL, 0);
     if (flags >= 0) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
