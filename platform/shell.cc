@@ -13,9 +13,10 @@ extern char** environ;
 
 namespace {
 
-std::string g_sandbox;
-std::mutex g_mutex;                 // guards the log and the popen table
-std::map<FILE*, pid_t> g_children;  // popen'ed children by stream
+// Never destroyed: commands run from threads until the process ends.
+std::string& g_sandbox = *new std::string;
+std::mutex& g_mutex = *new std::mutex;  // guards the log and the popen table
+std::map<FILE*, pid_t>& g_children = *new std::map<FILE*, pid_t>;  // popen'ed children by stream
 
 void log_command(const char* cmd) {
   std::string path = g_sandbox + "/commands.log";
