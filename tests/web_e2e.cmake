@@ -6,3 +6,11 @@ if(COMMAND pqw_add_e2e_test AND TARGET pqw-web)
   target_link_libraries(web_e2e_test PRIVATE pqw_web_e2e)
   add_dependencies(web_e2e_test pqw-web)
 endif()
+
+# The page in headless Chromium at phone size (skipped, exit 77, without it).
+# Debian's own python3: one earlier on the PATH may not see python3-selenium.
+if(PQW_TESTS AND TARGET pqw-web)
+  add_test(NAME web_browser_test COMMAND /usr/bin/python3 ${CMAKE_CURRENT_LIST_DIR}/web_browser_test.py)
+  set_tests_properties(web_browser_test PROPERTIES
+    ENVIRONMENT "PQW_BIN_DIR=${CMAKE_RUNTIME_OUTPUT_DIRECTORY}" LABELS e2e SKIP_RETURN_CODE 77 TIMEOUT 180)
+endif()
