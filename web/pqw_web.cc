@@ -34,8 +34,8 @@ bool split_address(const char* text, std::string* addr, uint16_t* port) {
   return true;
 }
 
-void on_change(void* arg, bool changed) {
-  web_server_notify(static_cast<WebServer*>(arg), changed);
+void on_change(void* arg, bool changed, bool live) {
+  web_server_notify(static_cast<WebServer*>(arg), changed, live);
 }
 
 }  // namespace

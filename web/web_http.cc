@@ -19,6 +19,7 @@
 namespace {
 
 constexpr int64_t kKeepAliveMs = 15000;
+static_assert(kWebLinkTickMs + 25 < kWebLiveRepeatMs, "a tick, even a late one, repeats in time");
 constexpr unsigned kStreamTimeoutS = 60;
 
 // A page that only ever talks to the host it came from: nothing from the
@@ -51,6 +52,7 @@ struct WebServer {
   std::vector<Stream*> suspended;
   unsigned streams = 0;
   uint64_t notified_version = 0;
+  bool live = false;
   bool quitting = false;
 };
 
@@ -106,7 +108,15 @@ ssize_t stream_read(void* cls, uint64_t, char* buf, size_t max) {
     int64_t now = now_ms();
     uint64_t version = 0;
     std::string json = web_link_status(s->link, &version);
-    if (version != st->version) {
+    bool live;
+    {
+      std::lock_guard<std::mutex> lock(s->mu);
+      live = s->live;
+    }
+    // Every tick repeats the snapshot on a live link (a tick is shorter
+    // than kWebLiveRepeatMs); half a tick keeps a stream that has just sent
+    // a change from sending it twice.
+    if (version != st->version || (live && now - st->last_sent_ms >= kWebLinkTickMs / 2)) {
       st->version = version;
       st->pending = "data: " + json + "\n\n";
       st->last_sent_ms = now;
@@ -310,16 +320,18 @@ WebServer* web_server_start(const WebServerOptions& options, WebLink* link) {
 
 uint16_t web_server_port(const WebServer* s) { return s->port; }
 
-void web_server_notify(WebServer* s, bool changed) {
+void web_server_notify(WebServer* s, bool changed, bool live) {
   uint64_t version = 0;
   if (changed) web_link_status(s->link, &version);
   int64_t now = now_ms();
   std::lock_guard<std::mutex> lock(s->mu);
   if (changed) s->notified_version = version;
+  s->live = live;
   auto& v = s->suspended;
   for (auto it = v.begin(); it != v.end();) {
     Stream* st = *it;
-    if (changed || s->quitting || now - st->last_sent_ms >= kKeepAliveMs) {
+    int64_t quiet = now - st->last_sent_ms;
+    if (changed || s->quitting || quiet >= kKeepAliveMs || (live && quiet >= kWebLinkTickMs / 2)) {
       MHD_resume_connection(st->connection);
       it = v.erase(it);
     } else {
@@ -334,7 +346,7 @@ void web_server_stop(WebServer* s) {
     std::lock_guard<std::mutex> lock(s->mu);
     s->quitting = true;
   }
-  web_server_notify(s, false);
+  web_server_notify(s, false, false);
   // Let the resumed streams end before the daemon closes their connections.
   for (int i = 0; i < 50; i++) {
     {

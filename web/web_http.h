@@ -27,6 +27,11 @@ WebServer* web_server_start(const WebServerOptions& options, WebLink* link);
 // The port actually bound.
 uint16_t web_server_port(const WebServer* s);
 // Wakes the event streams: the snapshot changed, or a tick passed (for
-// keep-alive comments). Safe from any thread.
-void web_server_notify(WebServer* s, bool changed);
+// repeats while the camera link is up, and keep-alive comments). Safe from
+// any thread.
+void web_server_notify(WebServer* s, bool changed, bool live);
+
+// While the camera link is up every stream gets the snapshot at least this
+// often, changed or not, so that a page sees it is live.
+inline constexpr int64_t kWebLiveRepeatMs = 200;
 void web_server_stop(WebServer* s);

@@ -26,12 +26,15 @@ struct WebLink {
   std::atomic<int64_t> settings_due_ms{0};  // ask for the report once this passes
   std::thread thread;
   // Called on the link thread after every change of json, and every
-  // kWebLinkTickMs (for keep-alives), with no lock held.
-  void (*on_change)(void* arg, bool changed) = nullptr;
+  // kWebLinkTickMs (for repeats and keep-alives), with no lock held; live:
+  // the camera link is up.
+  void (*on_change)(void* arg, bool changed, bool live) = nullptr;
   void* on_change_arg = nullptr;
 };
 
-inline constexpr int kWebLinkTickMs = 250;
+// With batches of up to 25 ms, ticks come every 150-175 ms: below the 200 ms
+// within which a live page gets its snapshot again.
+inline constexpr int kWebLinkTickMs = 150;
 
 // host is an IPv4 address. False when the socket cannot be made.
 bool web_link_open(WebLink* l, const char* host, uint16_t port);

@@ -149,8 +149,12 @@ bool web_snapshot_apply(WebSnapshot* s, const std::string& decoded, int64_t now_
   return used;
 }
 
+bool web_snapshot_reachable(const WebSnapshot& s, int64_t now_ms) {
+  return s.last_datagram_ms >= 0 && now_ms - s.last_datagram_ms <= kWebDaemonSilenceMs;
+}
+
 std::string web_snapshot_json(const WebSnapshot& s, int64_t now_ms) {
-  bool reachable = s.last_datagram_ms >= 0 && now_ms - s.last_datagram_ms <= kWebDaemonSilenceMs;
+  bool reachable = web_snapshot_reachable(s, now_ms);
   // What the daemon said last is only believed while it is still talking.
   bool link_up = reachable && s.link_connected;
   cJSON* root = cJSON_CreateObject();

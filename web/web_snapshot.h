@@ -58,7 +58,12 @@ struct WebSnapshot {
   uint32_t settings_version = 0;  // bumps with every configuration report
   std::string settings;           // the latest report as the daemon sent it
   std::string health;             // a JSON object from the health file, or ""
+
+  bool operator==(const WebSnapshot&) const = default;
 };
+
+// Is the daemon still talking at now_ms.
+bool web_snapshot_reachable(const WebSnapshot& s, int64_t now_ms);
 
 // One decoded viewer message (a line of viewer_decode_json). Returns true
 // when it was one pqw-web reads.
