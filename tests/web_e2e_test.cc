@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/test_sandbox.h"
-#include "tests/e2e_support.h"
-#include "tests/web_e2e_support.h"
+#include "testing/sandbox.h"
+#include "testing/e2e_support.h"
+#include "testing/web_client.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "tests/web_e2e_support.h"
+#include "testing/web_client.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -13,8 +13,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/test_sandbox.h"
-#include "tests/e2e_support.h"
+#include "testing/sandbox.h"
+#include "testing/e2e_support.h"
 
 namespace {
 
