@@ -114,8 +114,11 @@ int main(int argc, char** argv) {
 
   int sig = 0;
   sigwait(&stop_signals, &sig);
+  // The link thread first (it wakes the server), then the server (its
+  // requests use the link's socket), then the socket.
   web_link_stop(link);
   web_server_stop(server);
+  web_link_close(link);
   delete link;
   printf("pqw-web: stopped\n");
   return 0;

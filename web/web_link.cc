@@ -162,6 +162,9 @@ void web_link_start(WebLink* l) { l->thread = std::thread(run, l); }
 void web_link_stop(WebLink* l) {
   l->stop.store(true);
   if (l->thread.joinable()) l->thread.join();
+}
+
+void web_link_close(WebLink* l) {
   if (l->fd >= 0) {
     const uint8_t bye[1] = {0x01};
     send_message(l->fd, bye, sizeof bye);

@@ -39,7 +39,10 @@ inline constexpr int kWebLinkTickMs = 150;
 // host is an IPv4 address. False when the socket cannot be made.
 bool web_link_open(WebLink* l, const char* host, uint16_t port);
 void web_link_start(WebLink* l);
+// Ends the thread (no more on_change calls); the socket stays open for
+// web_link_send until web_link_close, so the HTTP side can stop after it.
 void web_link_stop(WebLink* l);
+void web_link_close(WebLink* l);
 // One JSON command text in a type-7B message; false when it was not sent.
 bool web_link_send(WebLink* l, const std::string& command);
 // The snapshot JSON now, and its version.
