@@ -53,7 +53,7 @@ bool value_text(const cJSON* v, std::string* out) {
     return true;
   }
   if (cJSON_IsBool(v)) {
-    *out = cJSON_IsTrue(v) ? "1" : "0";
+    out->assign(1, cJSON_IsTrue(v) ? '1' : '0');
     return true;
   }
   if (cJSON_IsNumber(v) && v->valuedouble >= -2147483648.0 && v->valuedouble <= 2147483647.0 &&
