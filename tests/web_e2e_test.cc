@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -143,6 +144,11 @@ TEST(WebE2e, BadRequestsGetClearErrors) {
     HttpReply r = web_http(w.port, q.method, q.path, q.body, q.headers);
     EXPECT_EQ(r.status, q.status) << q.method << " " << q.path << " " << r.body.substr(0, 200);
   }
+  // The health counters file, once it appears.
+  std::ofstream(dir.dir + "/health.json") << "{\"frames\":5}\n";
+  EXPECT_TRUE(e2e_wait_until(
+      [&] { return at(web_http(w.port, "GET", "/api/status").body, "health.frames") == "5"; },
+      3000));
   HttpReply page = web_http(w.port, "GET", "/");
   EXPECT_NE(page.headers.find("Content-Security-Policy: default-src 'self'"), std::string::npos);
   EXPECT_NE(page.body.find("width=device-width"), std::string::npos);

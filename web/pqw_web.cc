@@ -19,7 +19,7 @@ const char kUsage[] =
     "  --daemon HOST:PORT  the daemon's viewer port (default 127.0.0.1:4242)\n"
     "  --pin PIN           ask for this PIN once per browser (default: $PQW_WEB_PIN, else none)\n"
     "  --health FILE       the daemon's health counters, shown when the file exists\n"
-    "                      (default /run/pelquarinthos-wired/health.json)\n";
+    "                      (default /run/pelquarinthos-wired/stats.json)\n";
 
 // "ADDR:PORT", ":PORT" or "PORT"; the address stays as given when absent.
 bool split_address(const char* text, std::string* addr, uint16_t* port) {
@@ -44,7 +44,7 @@ int main(int argc, char** argv) {
   WebServerOptions opt;
   std::string daemon_host = "127.0.0.1";
   uint16_t daemon_port = 4242;
-  std::string health = "/run/pelquarinthos-wired/health.json";
+  std::string health = "/run/pelquarinthos-wired/stats.json";
   if (const char* pin = getenv("PQW_WEB_PIN")) opt.pin = pin;
 
   static const option kLong[] = {
