@@ -22,6 +22,7 @@ echo "== video relay with pqw-web and three event streams"
 # shellcheck disable=SC2086
 "$BIN/pqw-bench-video-relay" --bin "$BIN" $ARGS \
   --companion "$BIN/pqw-bench-web --bin $BIN --load {viewer}" | tee /tmp/pqw-bench-web-relay-web.txt
-echo "== daemon rows: baseline, then with the console"
-grep '| daemon |' /tmp/pqw-bench-web-relay-base.txt
-grep '| daemon |' /tmp/pqw-bench-web-relay-web.txt
+echo "== the daemon against the best minimal relay: baseline, then with the console"
+grep -A6 'rate / best baseline' /tmp/pqw-bench-web-relay-base.txt
+grep -A6 'rate / best baseline' /tmp/pqw-bench-web-relay-web.txt
+grep -h 'pqw-web beside the relay' /tmp/pqw-bench-relay.*/companion.log 2>/dev/null | tail -1
