@@ -106,15 +106,17 @@ bool web_start(WebProc* w, const std::string& dir, uint16_t daemon_port,
       5000);
 }
 
-void web_stop(WebProc* w) {
-  if (w->pid <= 0) return;
+bool web_stop(WebProc* w) {
+  if (w->pid <= 0) return false;
   kill(w->pid, SIGTERM);
-  bool gone = e2e_wait_until([&] { return waitpid(w->pid, nullptr, WNOHANG) != 0; }, 2000);
+  int status = -1;
+  bool gone = e2e_wait_until([&] { return waitpid(w->pid, &status, WNOHANG) != 0; }, 2000);
   if (!gone) {
     kill(w->pid, SIGKILL);
     waitpid(w->pid, nullptr, 0);
   }
   w->pid = -1;
+  return gone && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 HttpReply web_http(uint16_t port, const std::string& method, const std::string& path,

@@ -22,8 +22,8 @@ struct WebProc {
 // Starts bin/pqw-web with its output in dir/web.out and waits for its port.
 bool web_start(WebProc* w, const std::string& dir, uint16_t daemon_port,
                const std::vector<std::string>& extra_args = {});
-// SIGTERM, then SIGKILL after 2 s.
-void web_stop(WebProc* w);
+// SIGTERM, then SIGKILL after 2 s. True when it ended by itself with status 0.
+bool web_stop(WebProc* w);
 
 struct HttpReply {
   int status = 0;  // 0: no answer

@@ -108,6 +108,7 @@ TEST(WebE2e, StatusCommandsSettingsAndEvents) {
   e2e_stop(&r.g.d);
   EXPECT_TRUE(status_shows(port, "link.status", "\"daemon not reachable\"", 5000));
   EXPECT_EQ(at(web_http(port, "GET", "/api/status").body, "link.connected"), "false");
+  EXPECT_TRUE(web_stop(&r.web)) << test_read_file(r.web.out_path);
 }
 
 TEST(WebE2e, BadRequestsGetClearErrors) {
@@ -161,7 +162,7 @@ TEST(WebE2e, BadRequestsGetClearErrors) {
     if (fd >= 0) close(fd);
   EXPECT_TRUE(
       e2e_wait_until([&] { return web_http(w.port, "GET", "/api/status").status == 200; }, 3000));
-  web_stop(&w);
+  EXPECT_TRUE(web_stop(&w)) << "pqw-web did not stop cleanly";
 }
 
 TEST(WebE2e, PinGuardsTheApi) {
@@ -184,7 +185,7 @@ TEST(WebE2e, PinGuardsTheApi) {
   std::string cookie = ok.headers.substr(at_cookie + 12, 12 + 32);
   EXPECT_NE(ok.headers.find("HttpOnly; SameSite=Strict"), std::string::npos);
   EXPECT_EQ(web_http(w.port, "GET", "/api/status", "", "Cookie: " + cookie + "\r\n").status, 200);
-  web_stop(&w);
+  EXPECT_TRUE(web_stop(&w)) << "pqw-web did not stop cleanly";
 }
 
 }  // namespace

@@ -1,8 +1,11 @@
 // pqw-web: the rig's state and controls for any phone browser. A viewer of
 // the daemon over the viewer protocol, with a small HTTP server in front.
+#include <fcntl.h>
 #include <getopt.h>
 #include <signal.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -32,6 +35,14 @@ bool split_address(const char* text, std::string* addr, uint16_t* port) {
   if (p.empty() || *end || n > 65535) return false;
   *port = static_cast<uint16_t>(n);
   return true;
+}
+
+int g_stop_pipe[2] = {-1, -1};
+void on_stop(int) {
+  int saved = errno;
+  ssize_t n = write(g_stop_pipe[1], "x", 1);
+  (void)n;
+  errno = saved;
 }
 
 void on_change(void* arg, bool changed, bool live) {
@@ -85,12 +96,13 @@ int main(int argc, char** argv) {
     return 2;
   }
 
-  // Every thread started below inherits the mask: only sigwait sees them.
-  sigset_t stop_signals;
-  sigemptyset(&stop_signals);
-  sigaddset(&stop_signals, SIGINT);
-  sigaddset(&stop_signals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
+  // A stop signal may land on any thread (the libraries' own included):
+  // its handler only writes to a pipe that main waits on.
+  if (pipe2(g_stop_pipe, O_CLOEXEC) != 0) return 1;
+  struct sigaction sa = {};
+  sa.sa_handler = on_stop;
+  sigaction(SIGINT, &sa, nullptr);
+  sigaction(SIGTERM, &sa, nullptr);
   signal(SIGPIPE, SIG_IGN);
 
   auto* link = new WebLink;
@@ -112,8 +124,9 @@ int main(int argc, char** argv) {
          opt.pin.empty() ? "" : ", PIN required");
   fflush(stdout);
 
-  int sig = 0;
-  sigwait(&stop_signals, &sig);
+  char byte;
+  while (read(g_stop_pipe[0], &byte, 1) < 0 && errno == EINTR) {
+  }
   // The link thread first (it wakes the server), then the server (its
   // requests use the link's socket), then the socket.
   web_link_stop(link);
