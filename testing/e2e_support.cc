@@ -126,6 +126,9 @@ bool e2e_start(E2eDaemon* d, const std::vector<std::string>& extra_args) {
       std::string stream = std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
       setenv("JOURNAL_STREAM", stream.c_str(), 1);
     }
+    // The daemon starts with 0, 1 and 2 only, as under the service manager,
+    // so that what its commands inherit is its own doing.
+    close_range(3, ~0U, 0);
     execv(bin.c_str(), argv.data());
     _exit(127);
   }
