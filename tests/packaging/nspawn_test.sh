@@ -41,7 +41,11 @@ mkdir -p "$root/boot"
 conf_sum=$(md5sum <"$root/boot/pelquarinthos-wired.conf")
 # nspawn gives the container its own /tmp.
 cp "$deb" "$root/var/tmp/pkg.deb"
-systemd-nspawn -q --register=no --keep-unit -D "$root" dpkg -i /var/tmp/pkg.deb >"$tmp/dpkg.log" 2>&1
+# Dependencies the cached root lacks come from the archive (the host's network,
+# before the container is booted with loopback only).
+systemd-nspawn -q --register=no --keep-unit -D "$root" bash -c \
+  'dpkg -i /var/tmp/pkg.deb || { apt-get update && apt-get install -f -y --no-install-recommends; }' \
+  >"$tmp/dpkg.log" 2>&1
 rc=$?
 check "dpkg -i in the root" [ $rc -eq 0 ]
 [ $rc -eq 0 ] || cat "$tmp/dpkg.log" >&2
@@ -52,7 +56,10 @@ systemd-nspawn -q -b --private-network --register=no --keep-unit -D "$root" >"$t
 nspawn_pid=$!
 leader=
 for _ in $(seq 200); do
-  leader=$(pgrep -P "$nspawn_pid" | head -1)
+  # nspawn's own helper children come and go; the container's init stays.
+  for c in $(pgrep -P "$nspawn_pid"); do
+    [ "$(cat "/proc/$c/comm" 2>/dev/null)" = systemd ] && leader=$c
+  done
   [ -n "$leader" ] && break
   sleep 0.05
 done
