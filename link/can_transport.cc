@@ -213,6 +213,28 @@ int open_udp() {
   return fd;
 }
 
+// Under open_mutex.
+void open_locked() {
+  fprintf(stderr, "open socket\n");
+  int fd = g_port.kind == BusKind::kCan ? open_can() : open_udp();
+  if (fd >= 0) install(fd);
+}
+
+// The reader (after a read error) and the watchdog (after a stall) both
+// reopen, and every bring-up starts with "ip link set can0 down", which
+// kills any socket bound to can0. A second reopen on the heels of the first
+// would take down the socket the first has just opened, its reader would
+// reopen again, and on a slow machine the two never settle. So a reopen is
+// asked for with the generation of the socket found faulty and skipped when
+// another thread has replaced that socket in the meantime.
+void open_unless_replaced(uint32_t seen, bool reopen, bool pause) {
+  std::lock_guard<std::mutex> lock(g_port.open_mutex);
+  if (current_generation() != seen) return;
+  if (reopen) can_close();
+  if (pause) sleep_us(100000);
+  open_locked();
+}
+
 // --- frames on the descriptor -----------------------------------------------
 
 // 1: a frame; 0: nothing usable (wrong size); -1: read error (errno set).
@@ -285,9 +307,7 @@ void reader_step() {
     if (generation != current_generation() || err == EAGAIN || err == EWOULDBLOCK || err == EINTR)
       return;
     fprintf(stderr, "CAN: read error (%d bytes)\n", static_cast<int>(n));
-    can_close();
-    sleep_us(100000);
-    can_open();
+    open_unless_replaced(generation, true, true);
     g_port.last_receive_time.store(0);
     return;
   }
@@ -338,10 +358,8 @@ void can_set_spec(const char* bus) {
 }
 
 void can_open() {
-  fprintf(stderr, "open socket\n");
   std::lock_guard<std::mutex> lock(g_port.open_mutex);
-  int fd = g_port.kind == BusKind::kCan ? open_can() : open_udp();
-  if (fd >= 0) install(fd);
+  open_locked();
 }
 
 void can_close() {
@@ -364,7 +382,8 @@ void can_start() {
 
 void* can_reader(void*) {
   pthread_detach(pthread_self());
-  can_open();
+  // A stall check that came first has opened already.
+  open_unless_replaced(0, false, false);
   for (;;) reader_step();
   return nullptr;
 }
@@ -405,6 +424,7 @@ int can_write_packet(const uint8_t* bytes, size_t length) {
 }
 
 void can_check_stall() {
+  uint32_t seen = current_generation();
   uint32_t last = g_port.last_receive_time.load();
   if (last == 0) return;
   int32_t delta = time_age(time_ms(), last);
@@ -412,10 +432,12 @@ void can_check_stall() {
   fflush(stdout);
   if (delta >= 101) {
     g_port.last_receive_time.store(0);
-    can_close();
-    can_open();
+    can_reopen_unless_replaced(seen);
   }
 }
+
+uint32_t can_generation() { return current_generation(); }
+void can_reopen_unless_replaced(uint32_t seen) { open_unless_replaced(seen, true, false); }
 
 uint32_t can_last_receive_time() { return g_port.last_receive_time.load(); }
 void can_set_last_receive_time(uint32_t t) { g_port.last_receive_time.store(t); }

@@ -40,6 +40,13 @@ void* can_reader(void*);
 int can_write_packet(const uint8_t* bytes, size_t length);
 void can_check_stall();
 
+// Which socket is current: a new value on every close and every open.
+uint32_t can_generation();
+// Close and open again for the socket of generation `seen`, found faulty
+// (the stall check's reopen); skipped when another thread has replaced that
+// socket since, so that two reopens never follow on each other's heels.
+void can_reopen_unless_replaced(uint32_t seen);
+
 // Steps of the reader for one frame read from the socket: id filter, length
 // filter, DJI Go forwarding, reassembly and the handler, receive time. The
 // reader thread calls it; fuzzers and benchmarks feed it directly.
