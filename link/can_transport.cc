@@ -159,8 +159,34 @@ void open_failed(const char* message) {
   app_exit(2);
 }
 
+// can0 missing (its driver module unloaded and loaded again, a CAN HAT
+// probed anew): the bind failure below ends the process and the service
+// starts it again at once, which while can0 stays away is a restart loop
+// several times a second, each start adding the bring-up's complaints to the
+// log. So a missing can0 is waited for a little first; true when it came,
+// false to let the bind fail.
+constexpr int kMissingInterfaceWaitMs = 3000;
+
+bool wait_for_interface(int fd, ifreq* ifr) {
+  fprintf(stderr, "CAN: no can0, waiting up to %d ms\n", kMissingInterfaceWaitMs);
+  for (int waited = 0; waited < kMissingInterfaceWaitMs; waited += 100) {
+    sleep_us(100000);
+    if (ioctl(fd, SIOCGIFINDEX, ifr) == 0) return true;
+  }
+  return false;
+}
+
+// False when its first command failed: can0 was not there, and one that
+// appeared halfway has missed the bit rate (a real controller then refuses
+// to come up, and a bound socket would wait on it for ever).
+bool bring_up() {
+  bool had_interface = shell_exit_code(shell_run(kBringUp[0])) == 0;
+  for (size_t i = 1; i < sizeof kBringUp / sizeof kBringUp[0]; i++) shell_run(kBringUp[i]);
+  return had_interface;
+}
+
 int open_can() {
-  for (const char* cmd : kBringUp) shell_run(cmd);
+  bool brought_up = bring_up();
   int fd = socket(PF_CAN, SOCK_RAW | SOCK_NONBLOCK | SOCK_CLOEXEC, CAN_RAW);
   if (fd < 0) {
     open_failed("CAN socket open error");
@@ -175,7 +201,11 @@ int open_can() {
   strncpy(ifr.ifr_name, "can0", IFNAMSIZ - 1);
   // Index 0 would bind to every CAN interface; a missing can0 must make the
   // bind fail instead.
-  if (ioctl(fd, SIOCGIFINDEX, &ifr) < 0) ifr.ifr_ifindex = -1;
+  if (ioctl(fd, SIOCGIFINDEX, &ifr) == 0 || wait_for_interface(fd, &ifr)) {
+    if (!brought_up) bring_up();
+  } else {
+    ifr.ifr_ifindex = -1;
+  }
   sockaddr_can& addr = g_port.address;
   memset(&addr, 0, sizeof addr);
   addr.can_family = AF_CAN;

@@ -9,7 +9,8 @@
 //   ip link set can0 txqueuelen 1000             (a 104-byte packet is 13 frames)
 //   ip link set can0 up
 // then a raw socket filtered to id 0x413 (mask 0x7FF), loopback and own
-// messages off. Socket creation or bind failure ends the process (status 2).
+// messages off. Socket creation or bind failure ends the process (status 2);
+// a missing can0 is waited for up to 3 s before the bind is let fail.
 //
 // Simulated bus, "udp:LOCALPORT:HOST:PORT": a UDP socket bound to
 // 127.0.0.1:LOCALPORT; each datagram is one 16-byte frame (can_frame.h) and
