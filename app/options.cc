@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/config_record.h"
+#include "core/config_record.h"
 #include "control/i2c_input.h"
 #include "link/can_transport.h"
 #include "periph/media_listing.h"

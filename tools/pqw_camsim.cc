@@ -4,7 +4,7 @@
 //
 // Frames with CAN id 0x413 go out, frames with id 0x412 come in
 // (tools/camsim_bus.h). At start it sends the identification queries of its
-// mode, then ten times a second the status records (link/camera_records.h).
+// mode, then ten times a second the status records (tools/camera_records.h).
 // Every intact packet from the daemon is logged as one JSON line and acted
 // on (tools/camsim_model.h). Faults are injected on request.
 #include <arpa/inet.h>
@@ -23,7 +23,7 @@
 
 #include "link/can_frame.h"
 #include "link/can_reassembly.h"
-#include "link/camera_records.h"
+#include "tools/camera_records.h"
 #include "link/packet_build.h"
 #include "tools/camsim_bus.h"
 #include "tools/camsim_model.h"
