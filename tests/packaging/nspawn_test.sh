@@ -123,7 +123,7 @@ lines=$(run journalctl -u $unit --since "-11s" -o cat --no-pager | wc -l)
 echo "no can0: $restarts restarts and $lines journal lines in 10 s"
 check "at most one restart per ~2 s ($restarts in 10 s)" [ "$restarts" -ge 2 ] && [ "$restarts" -le 6 ]
 export_log=$(run journalctl -u $unit -o export --no-pager)
-check "the reason at priority 3" [ "$(entry 'MESSAGE=CAN socket open error: can0: No such device (no CAN interface')" = 3 ]
+check "the reason at priority 3" [ "$(entry 'MESSAGE=CAN socket open error: can0: ')" = 3 ]
 check "a warning at priority 4" [ "$(entry 'MESSAGE=GPIO: no gpiochip0')" = 4 ]
 run systemctl stop $unit
 
