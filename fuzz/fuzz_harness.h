@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "app/hooks.h"
 #include "link/link_packet.h"
 #include "platform/app_exit.h"
 #include "platform/clock.h"
@@ -28,6 +29,7 @@ inline TestSandbox* fuzz_sandbox_start(const char* tag) {
   static TestSandbox* box = nullptr;
   box = new TestSandbox(tag);
   atexit([] { delete box; });
+  app_install_hooks();
   app_exit_set_hook([](int) {});
   sleep_set_fn([](uint32_t) {});
   return box;

@@ -28,6 +28,7 @@
 #include "platform/app_exit.h"
 #include "platform/clock.h"
 #include "platform/shell.h"
+#include "platform/thread.h"
 
 namespace {
 
@@ -356,10 +357,9 @@ void can_close() {
 void can_start() {
   fprintf(stderr, "Init CAN bus\n");
   g_port.last_receive_time.store(time_ms());
-  pthread_create(&g_port.reader_thread, nullptr, can_reader, nullptr);
-  pthread_t djigo;
+  thread_start("pqw-can-rx", can_reader, nullptr, &g_port.reader_thread);  // detaches itself
   // Nobody joins the bridge; it ends only when accepting fails.
-  if (pthread_create(&djigo, nullptr, djigo_listener, nullptr) == 0) pthread_detach(djigo);
+  thread_start("pqw-djigo", djigo_listener);
 }
 
 void* can_reader(void*) {

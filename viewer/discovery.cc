@@ -11,7 +11,6 @@
 #include <sys/time.h>
 #include <unistd.h>
 
-#include "control/camera_ops.h"
 #include "platform/app_exit.h"
 #include "platform/clock.h"
 #include "platform/ports.h"
@@ -19,6 +18,7 @@
 #include "viewer/command_worker.h"
 #include "viewer/socket_buffers.h"
 #include "viewer/viewer_send.h"
+#include "platform/thread.h"
 
 namespace {
 
@@ -28,9 +28,8 @@ constexpr uint8_t kViewerMagic = 'B';
 
 std::atomic<int> g_socket{-1};
 
-const ViewerControlHooks kRealHooks = {viewer_motion_command, gimbal_attitude_set,
-                                       command_worker_start};
-std::atomic<const ViewerControlHooks*> g_hooks{&kRealHooks};
+ViewerControlHooks g_installed_hooks = {nullptr, nullptr, command_worker_start};
+std::atomic<const ViewerControlHooks*> g_hooks{&g_installed_hooks};
 ViewerControlHooks g_test_hooks;
 
 int16_t read_i16(const uint8_t* p) {
@@ -60,8 +59,13 @@ void viewer_set_control_hooks(const ViewerControlHooks* hooks) {
     g_test_hooks = *hooks;
     g_hooks.store(&g_test_hooks);
   } else {
-    g_hooks.store(&kRealHooks);
+    g_hooks.store(&g_installed_hooks);
   }
+}
+
+void viewer_install_control_hooks(const ViewerControlHooks& hooks) {
+  g_installed_hooks = hooks;
+  g_hooks.store(&g_installed_hooks);
 }
 
 void video_bridge_init() {
@@ -89,8 +93,7 @@ void discovery_init() {
     return;
   }
   g_socket.store(fd);
-  pthread_t thread;
-  pthread_create(&thread, nullptr, discovery_receive_loop, nullptr);
+  thread_start("pqw-viewer-rx", discovery_receive_loop);
 }
 
 void* discovery_receive_loop(void*) {
@@ -151,14 +154,15 @@ void viewer_handle_message(const uint8_t* msg, size_t length, const char* addres
         fprintf(stderr, "client %s:%d removed\n", address, static_cast<int>(port));
       break;
     case 5:
-      hooks->motion(m[1], read_i16(m + 2), read_i16(m + 4));
+      if (hooks->motion) hooks->motion(m[1], read_i16(m + 2), read_i16(m + 4));
       break;
     case 6:
-      hooks->attitude(stick_value(m + 3), stick_value(m + 5), stick_value(m + 7),
-                      stick_value(m + 9));
+      if (hooks->attitude)
+        hooks->attitude(stick_value(m + 3), stick_value(m + 5), stick_value(m + 7),
+                        stick_value(m + 9));
       break;
     case '{':
-      hooks->command(reinterpret_cast<const char*>(m), length);
+      if (hooks->command) hooks->command(reinterpret_cast<const char*>(m), length);
       break;
     default:
       break;

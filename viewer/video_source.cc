@@ -16,6 +16,7 @@
 #include "platform/ports.h"
 #include "viewer/socket_buffers.h"
 #include "viewer/viewer_send.h"
+#include "platform/thread.h"
 
 namespace {
 
@@ -61,7 +62,7 @@ void video_source_init() {
   g_video.socket.store(fd);
   set_connected(0);
   g_video.last_receive.store(0);
-  pthread_create(&g_video.receive_thread, nullptr, video_receive_loop, nullptr);
+  thread_start("pqw-video", video_receive_loop, nullptr, &g_video.receive_thread);
 }
 
 void* video_receive_loop(void*) {
