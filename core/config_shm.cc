@@ -1,13 +1,10 @@
 // The copy of the ConfigRecord that local processes read in /config_mem.
 #include <atomic>
-#include <cstring>
-#include <fcntl.h>
 #include <mutex>
-#include <sys/mman.h>
-#include <unistd.h>
 
 #include "core/config_record.h"
 #include "core/shm_names.h"
+#include "platform/shm.h"
 
 namespace {
 std::mutex g_publish_mutex;
@@ -17,20 +14,7 @@ uint8_t* g_shm = nullptr;  // guarded by g_publish_mutex
 std::string config_shm_name() { return std::string("/") + config_shm_prefix() + "config_mem"; }
 
 ConfigRecord* config_shm_open() {
-  std::string name = config_shm_name();
-  int fd = shm_open(name.c_str(), O_RDWR, 0600);
-  if (fd < 0) fd = shm_open(name.c_str(), O_RDWR | O_CREAT, 0600);
-  if (fd < 0) return nullptr;
-  if (ftruncate(fd, sizeof(ConfigRecord)) != 0) {
-    close(fd);
-    return nullptr;
-  }
-  void* p = mmap(nullptr, sizeof(ConfigRecord), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-  if (p == MAP_FAILED) {
-    close(fd);
-    return nullptr;
-  }
-  return static_cast<ConfigRecord*>(p);  // the descriptor stays open
+  return static_cast<ConfigRecord*>(shm_map_rw(config_shm_name().c_str(), sizeof(ConfigRecord)));
 }
 
 void config_shm_attach(ConfigRecord* shm) {

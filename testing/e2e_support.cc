@@ -23,21 +23,13 @@
 #include "core/config_record.h"
 #include "core/hud_block.h"
 #include "platform/ports.h"
+#include "platform/shm.h"
 #include "testing/sandbox.h"
 
 namespace {
 
 const uint8_t* map_shm(const std::string& name, size_t size) {
-  int fd = shm_open(name.c_str(), O_RDONLY, 0);
-  if (fd < 0) return nullptr;
-  struct stat st;
-  if (fstat(fd, &st) != 0 || st.st_size < static_cast<off_t>(size)) {
-    close(fd);
-    return nullptr;
-  }
-  void* p = mmap(nullptr, size, PROT_READ, MAP_SHARED, fd, 0);
-  close(fd);
-  return p == MAP_FAILED ? nullptr : static_cast<const uint8_t*>(p);
+  return static_cast<const uint8_t*>(shm_map_ro(name.c_str(), size));
 }
 
 // True once the child has ended; it is left to be reaped by e2e_running or
