@@ -1,5 +1,6 @@
 // The copy of the ConfigRecord that local processes read in /config_mem.
 #include <atomic>
+#include <cstdio>
 #include <mutex>
 
 #include "core/config_record.h"
@@ -14,7 +15,16 @@ uint8_t* g_shm = nullptr;  // guarded by g_publish_mutex
 std::string config_shm_name() { return std::string("/") + config_shm_prefix() + "config_mem"; }
 
 ConfigRecord* config_shm_open() {
-  return static_cast<ConfigRecord*>(shm_map_rw(config_shm_name().c_str(), sizeof(ConfigRecord)));
+  std::string name = config_shm_name();
+  ShmError error;
+  void* p = shm_map_rw(name.c_str(), sizeof(ConfigRecord), &error);
+  if (p) return static_cast<ConfigRecord*>(p);
+  // Start-up goes on without the copy; the display processes then see none.
+  static std::atomic<bool> said{false};
+  static const char* const kWhat[] = {"map", "open", "size", "map"};
+  if (!said.exchange(true))
+    fprintf(stderr, "config: cannot %s %s\n", kWhat[static_cast<int>(error)], name.c_str());
+  return nullptr;
 }
 
 void config_shm_attach(ConfigRecord* shm) {

@@ -30,7 +30,7 @@ set(pqw_pkg_out ${CMAKE_BINARY_DIR}/packaging)
 
 # Programs that exist in this tree (some arrive later).
 set(PQW_INSTALLED_PROGRAMS "")
-foreach(prog pelquarinthos-wired pqw-hud pqw-viewer pqw-camsim)
+foreach(prog pelquarinthos-wired pqw-hud pqw-viewer pqw-camsim pqw-web)
   if(TARGET ${prog})
     install(TARGETS ${prog} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
     list(APPEND PQW_INSTALLED_PROGRAMS ${prog})
@@ -59,6 +59,13 @@ configure_file(${pqw_pkg_src}/systemd/pelquarinthos-wired-sim.service.in
 install(FILES ${pqw_pkg_out}/pelquarinthos-wired.service DESTINATION ${PQW_UNITDIR})
 install(FILES ${pqw_pkg_out}/pelquarinthos-wired-sim.service DESTINATION ${PQW_DOCDIR}/examples)
 install(FILES ${CMAKE_SOURCE_DIR}/README.md DESTINATION ${PQW_DOCDIR})
+# The web console (pqw-web): its own service, after the daemon.
+if(TARGET pqw-web)
+  configure_file(${pqw_pkg_src}/systemd/pelquarinthos-wired-web.service.in
+                 ${pqw_pkg_out}/pelquarinthos-wired-web.service @ONLY)
+  install(FILES ${pqw_pkg_out}/pelquarinthos-wired-web.service DESTINATION ${PQW_UNITDIR})
+  install(FILES ${CMAKE_SOURCE_DIR}/docs/web-api.md DESTINATION ${PQW_DOCDIR})
+endif()
 
 # Maintainer scripts.
 configure_file(${pqw_pkg_src}/debian/postinst.in ${pqw_pkg_out}/debian/postinst @ONLY

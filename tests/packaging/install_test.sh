@@ -32,6 +32,7 @@ check "default settings file" cmp -s "$stage/usr/share/pelquarinthos-wired/pelqu
   "$srcdir/packaging/pelquarinthos-wired.conf"
 check "nothing is installed on /boot itself" [ ! -e "$stage/boot" ]
 check "service unit" [ -f "$stage/lib/systemd/system/pelquarinthos-wired.service" ]
+check "web console unit" [ -f "$stage/lib/systemd/system/pelquarinthos-wired-web.service" ]
 check "the simulation unit is an example, not an installed unit" \
   [ -f "$stage/usr/share/doc/pelquarinthos-wired/examples/pelquarinthos-wired-sim.service" -a \
     ! -e "$stage/lib/systemd/system/pelquarinthos-wired-sim.service" ]
@@ -39,7 +40,8 @@ check "the simulation unit is an example, not an installed unit" \
 # Nothing lands outside /usr, /var/lib/pelquarinthos-wired and the unit.
 unexpected=$(cd "$stage" && find . \( -type f -o -type l \) |
   grep -v -e '^\./usr/' -e '^\./var/lib/pelquarinthos-wired/' \
-    -e '^\./lib/systemd/system/pelquarinthos-wired\.service$')
+    -e '^\./lib/systemd/system/pelquarinthos-wired\.service$' \
+    -e '^\./lib/systemd/system/pelquarinthos-wired-web\.service$')
 check "no file outside the layout: $unexpected" [ -z "$unexpected" ]
 check "no test program installed" bash -c "! ls '$stage/usr/bin' | grep -q _test"
 
