@@ -9,6 +9,7 @@
 #include "app/config_record.h"
 #include "app/shm_names.h"
 #include "config/config_file.h"
+#include "platform/shm_group.h"
 
 namespace {
 std::mutex g_publish_mutex;
@@ -22,6 +23,7 @@ ConfigRecord* config_shm_open() {
   int fd = shm_open(name.c_str(), O_RDWR, 0600);
   if (fd < 0) fd = shm_open(name.c_str(), O_RDWR | O_CREAT, 0600);
   if (fd < 0) return nullptr;
+  shm_share_with_group(fd, name.c_str(), kShmReaderGroup);
   if (ftruncate(fd, sizeof(ConfigRecord)) != 0) {
     close(fd);
     return nullptr;

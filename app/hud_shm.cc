@@ -9,6 +9,7 @@
 #include "app/config_record.h"
 #include "app/hud_block.h"
 #include "app/shm_names.h"
+#include "platform/shm_group.h"
 
 namespace {
 // Used when the shared block cannot be mapped, so that every subsystem still
@@ -30,6 +31,8 @@ uint8_t* hud_shm_open() {
     fprintf(stderr, "HUD: cannot open %s, using a private block\n", name.c_str());
     return g_private_block;
   }
+  if (shm_share_with_group(fd, name.c_str(), kShmReaderGroup))
+    fprintf(stderr, "HUD: %s readable by group %s\n", name.c_str(), kShmReaderGroup);
   // An existing block is reused as it is, but one left shorter than the
   // layout (a display process that created it with another size) would
   // raise SIGBUS on the first write past its end: grow it, never shrink.

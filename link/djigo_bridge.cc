@@ -11,6 +11,7 @@
 #include "link/can_transport.h"
 #include "platform/app_exit.h"
 #include "platform/ports.h"
+#include "viewer/viewer_allow.h"
 
 void* djigo_listener(void*) {
   int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -46,6 +47,10 @@ void* djigo_listener(void*) {
       fflush(stdout);
       close(listener);
       return nullptr;
+    }
+    if (!viewer_allow_admits(peer.sin_addr, "DJI Go connection")) {
+      close(client);
+      continue;
     }
     char text[INET_ADDRSTRLEN] = "";
     inet_ntop(AF_INET, &peer.sin_addr, text, sizeof text);

@@ -22,6 +22,7 @@
 
 #include "link/can_frame.h"
 #include "link/can_reassembly.h"
+#include "app/version.h"
 #include "link/camera_records.h"
 #include "link/packet_build.h"
 #include "tools/camsim_model.h"
@@ -46,6 +47,8 @@ const char kUsage[] =
     "  --truncate N          send only the first bytes of the next N packets\n"
     "  --badlen N            add a packet of an unaccepted length (16) to the next N ticks\n"
     "  --burst N             send N extra telemetry records back to back at start\n"
+    "  --version             the version\n"
+    "  --help                this text\n"
     "\n"
     "Control commands (one UDP datagram each, answered with \"ok\" or a JSON line):\n"
     "  silent 1|0   stop or resume sending (resuming sends the queries again)\n"
@@ -302,6 +305,9 @@ int main(int argc, char** argv) {
     };
     if (a == "--help" || a == "-h") {
       fputs(kUsage, stdout);
+      return 0;
+    } else if (a == "--version") {
+      printf("pqw-camsim %d.%d.%d\n", kVersionMajor, kVersionMinor, kVersionPatch);
       return 0;
     } else if (a == "--bus" && v) {
       bus = v, i++;

@@ -1,7 +1,7 @@
 // pqw-hud: prints the daemon's HudBlock and its published ConfigRecord as
 // JSON, for people writing display processes and for tests.
 //
-//   pqw-hud [--shm-prefix P]
+//   pqw-hud [--shm-prefix P] (see kUsage)
 //
 // {"hud": {"started": 2, "product": "Pelquarinthos Wired", ...},
 //  "config": {"disabled": 0, ..., "version": "0.14.11", ...}}
@@ -9,6 +9,7 @@
 // HudBlock is missing.
 #include <cjson/cJSON.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -19,6 +20,7 @@
 
 #include "app/config_record.h"
 #include "app/hud_block.h"
+#include "app/version.h"
 
 namespace {
 
@@ -134,6 +136,7 @@ const void* map_block(const std::string& name, size_t size) {
   struct stat st;
   if (fstat(fd, &st) != 0 || st.st_size < static_cast<off_t>(size)) {
     close(fd);
+    errno = 0;
     return nullptr;
   }
   void* p = mmap(nullptr, size, PROT_READ, MAP_SHARED, fd, 0);
@@ -270,6 +273,28 @@ cJSON* config_json(const ConfigRecord* rec) {
   return o;
 }
 
+const char kUsage[] =
+    "usage: pqw-hud [--shm-prefix P]\n"
+    "Prints the daemon's HudBlock and its published configuration record as JSON.\n"
+    "\n"
+    "  --shm-prefix P   the blocks are /Phud_mem and /Pconfig_mem (default: none)\n"
+    "  --version        the version\n"
+    "  --help           this text\n"
+    "\n"
+    "A block that does not exist prints as null; the exit status is 1 when the\n"
+    "HudBlock is missing. Reading needs root or membership of the blocks' group\n"
+    "(pelquarinthos when it exists).\n";
+
+// Names the block and why it could not be read, so that a display developer
+// sees at once a wrong prefix or a missing group membership.
+const void* map_block_or_say(const std::string& name, size_t size) {
+  const void* p = map_block(name, size);
+  if (!p)
+    fprintf(stderr, "pqw-hud: cannot read shared memory %s: %s\n", name.c_str(),
+            errno == 0 ? "shorter than the layout" : strerror(errno));
+  return p;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -280,13 +305,20 @@ int main(int argc, char** argv) {
       prefix = argv[++i];
     } else if (a.rfind("--shm-prefix=", 0) == 0) {
       prefix = a.substr(13);
+    } else if (a == "--help" || a == "-h") {
+      fputs(kUsage, stdout);
+      return 0;
+    } else if (a == "--version") {
+      printf("pqw-hud %d.%d.%d\n", kVersionMajor, kVersionMinor, kVersionPatch);
+      return 0;
     } else {
-      fprintf(stderr, "usage: pqw-hud [--shm-prefix P]\n");
+      fprintf(stderr, "pqw-hud: unknown argument %s\n%s", a.c_str(), kUsage);
       return 2;
     }
   }
-  const uint8_t* hud = static_cast<const uint8_t*>(map_block("/" + prefix + "hud_mem", kHudSize));
-  const void* cfg = map_block("/" + prefix + "config_mem", sizeof(ConfigRecord));
+  const uint8_t* hud =
+      static_cast<const uint8_t*>(map_block_or_say("/" + prefix + "hud_mem", kHudSize));
+  const void* cfg = map_block_or_say("/" + prefix + "config_mem", sizeof(ConfigRecord));
   cJSON* root = cJSON_CreateObject();
   cJSON_AddItemToObject(root, "hud", hud ? hud_json(hud) : cJSON_CreateNull());
   cJSON_AddItemToObject(
