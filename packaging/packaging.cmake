@@ -117,8 +117,12 @@ set(CPACK_PACKAGE_NAME pelquarinthos-wired)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "camera and gimbal link daemon for DJI cameras on a Raspberry Pi")
-set(CPACK_PACKAGE_DESCRIPTION
-    "Pelquarinthos Wired drives a DJI camera and gimbal over CAN, relays its video and telemetry to viewer apps on the local network, and feeds the on-screen display, RC and I2C panel processes. Includes the viewer, HUD and camera simulator tools.")
+# Lines of at most 80 characters, as Debian wants them.
+string(CONCAT CPACK_PACKAGE_DESCRIPTION
+       "Pelquarinthos Wired drives a DJI camera and gimbal over CAN, relays its\n"
+       "video and telemetry to viewer apps on the local network, and feeds the\n"
+       "on-screen display, RC and I2C panel processes. Includes the viewer, HUD\n"
+       "and camera simulator tools.")
 # The same identity as the changelog's and the copyright file's.
 set(PQW_MAINTAINER
     "Pelquarinthos Wired maintainers <maintainers@users.noreply.c-seed-b39774a1.example>"

@@ -101,8 +101,10 @@ TEST_F(LanE2e, OtherSourcesAreIgnoredOnTheViewerPort) {
       << err;
   EXPECT_EQ(e2e_count(err, "client connected from 127.0.0.2"), 0u) << err;
   EXPECT_TRUE(e2e_running(&guard_->d));  // the stranger's "restart" did nothing
+  // The count is refreshed once a second.
   const uint8_t* hud = e2e_hud_map(d());
   ASSERT_NE(hud, nullptr);
+  EXPECT_TRUE(e2e_wait_until([&] { return hud_get_u8(hud, HUD_CLIENT_COUNT) != 0; }, 3000));
   EXPECT_EQ(hud_get_u8(hud, HUD_CLIENT_COUNT), 1);
   e2e_unmap(hud, kHudSize);
   e2e_viewer_close(&stranger);

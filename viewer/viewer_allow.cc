@@ -8,14 +8,18 @@
 
 namespace {
 
-// Refused sources already logged; the oldest is forgotten first, so that a
-// stream of spoofed addresses costs one line each at worst and no memory.
+// Refused sources already logged, with what they tried; the oldest is
+// forgotten first, so that a stream of spoofed addresses costs one line each
+// at worst and no memory.
 constexpr size_t kLoggedSources = 16;
 
 struct ViewerAllow {
   std::mutex lock;
   std::vector<ViewerAllowNet> nets;
-  uint32_t logged[kLoggedSources] = {};
+  struct Logged {
+    uint32_t host;
+    std::string what;
+  } logged[kLoggedSources];
   size_t logged_count = 0;
   size_t logged_next = 0;
 };
@@ -95,8 +99,8 @@ bool viewer_allow_admits(const in_addr& source, const char* what) {
     for (const ViewerAllowNet& n : a.nets)
       if ((host & n.mask) == n.network) return true;
     for (size_t i = 0; i < a.logged_count; i++)
-      if (a.logged[i] == host) return false;
-    a.logged[a.logged_next] = host;
+      if (a.logged[i].host == host && a.logged[i].what == what) return false;
+    a.logged[a.logged_next] = {host, what};
     a.logged_next = (a.logged_next + 1) % kLoggedSources;
     if (a.logged_count < kLoggedSources) a.logged_count++;
   }

@@ -20,5 +20,5 @@ bool viewer_allow_parse(const char* text, std::vector<ViewerAllowNet>* out, std:
 // Replaces the list (an empty one admits everyone).
 void viewer_allow_set(const std::vector<ViewerAllowNet>& nets);
 // Whether a source may be heard. A refused source is logged the first time
-// it is seen (a bounded number of sources is remembered), naming `what`.
+// it tries `what` (a bounded number of sources is remembered).
 bool viewer_allow_admits(const in_addr& source, const char* what);

@@ -39,8 +39,11 @@ TEST(ViewerAllow, ParsesListsAndNamesTheBadItem) {
     std::vector<ViewerAllowNet> nets;
     std::string error;
     EXPECT_EQ(viewer_allow_parse(r.text, &nets, &error), r.ok);
-    if (r.ok) EXPECT_EQ(nets.size(), r.count);
-    if (!r.ok) EXPECT_NE(error.find(r.error_part), std::string::npos) << error;
+    if (r.ok) {
+      EXPECT_EQ(nets.size(), r.count);
+    } else {
+      EXPECT_NE(error.find(r.error_part), std::string::npos) << error;
+    }
   }
 }
 

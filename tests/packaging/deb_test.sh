@@ -101,15 +101,13 @@ for tool in systemctl deb-systemd-helper deb-systemd-invoke; do
   printf '#!/bin/sh\necho "%s $*" >> "%s/calls.log"\nexit 0\n' "$tool" "$tmp" >"$tmp/bin/$tool"
 done
 chmod +x "$tmp/bin"/*
-if [ -x /usr/bin/deb-systemd-helper ]; then
-  for step in "remove:deb-systemd-helper mask pelquarinthos-wired.service" \
-    "purge:deb-systemd-helper purge pelquarinthos-wired.service|deb-systemd-helper unmask pelquarinthos-wired.service"; do
-    rm -f "$tmp/calls.log"
-    env -i PATH="$tmp/bin:/usr/bin:/bin" "$tmp/control/postrm" "${step%%:*}" >/dev/null 2>&1
-    calls=$(grep deb-systemd-helper "$tmp/calls.log" 2>/dev/null | paste -sd'|')
-    check "postrm ${step%%:*}: $calls" [ "$calls" = "${step#*:}" ]
-  done
-fi
+for step in "remove:deb-systemd-helper mask pelquarinthos-wired.service" \
+  "purge:deb-systemd-helper purge pelquarinthos-wired.service|deb-systemd-helper unmask pelquarinthos-wired.service"; do
+  rm -f "$tmp/calls.log"
+  env -i PATH="$tmp/bin:/usr/bin:/bin" "$tmp/control/postrm" "${step%%:*}" >/dev/null 2>&1
+  calls=$(grep deb-systemd-helper "$tmp/calls.log" 2>/dev/null | paste -sd'|')
+  check "postrm ${step%%:*}: $calls" [ "$calls" = "${step#*:}" ]
+done
 rm -f "$tmp/bin"/* "$tmp/calls.log"
 
 # postinst configure in an alternate root (DPKG_ROOT), with mount tools and
