@@ -10,17 +10,17 @@
 #include <unistd.h>
 #include <vector>
 
-#include "app/config_record.h"
-#include "app/hud_block.h"
+#include "core/config_record.h"
+#include "core/hud_block.h"
 #include "app/options.h"
-#include "app/shm_names.h"
+#include "core/shm_names.h"
 #include "app/startup.h"
 #include "config/config_file.h"
 #include "platform/clock.h"
 #include "platform/paths.h"
 #include "platform/ports.h"
 #include "platform/shell.h"
-#include "platform/test_sandbox.h"
+#include "testing/sandbox.h"
 #include "viewer/viewer_send.h"
 
 namespace {

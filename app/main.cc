@@ -5,7 +5,7 @@
 #include "app/options.h"
 #include "app/sim.h"
 #include "app/startup.h"
-#include "app/version.h"
+#include "core/version.h"
 #include "platform/app_exit.h"
 
 int main(int argc, char** argv) {

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#include "app/config_record.h"
+#include "core/config_record.h"
 #include "control/i2c_input.h"
 #include "link/can_transport.h"
 #include "periph/media_listing.h"

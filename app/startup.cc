@@ -4,9 +4,10 @@
 #include <pthread.h>
 #include <string>
 
-#include "app/config_record.h"
-#include "app/hud_block.h"
-#include "app/version.h"
+#include "core/config_record.h"
+#include "core/hud_block.h"
+#include "config/config_file.h"
+#include "core/version.h"
 #include "control/i2c_input.h"
 #include "link/data_source.h"
 #include "periph/media_listing.h"

@@ -25,8 +25,8 @@
 #include <thread>
 #include <vector>
 
-#include "app/hud_block.h"
-#include "link/camera_records.h"
+#include "core/hud_block.h"
+#include "tools/camera_records.h"
 #include "link/can_frame.h"
 #include "link/can_transport.h"
 #include "link/link_packet.h"

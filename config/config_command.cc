@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "app/config_record.h"
-#include "app/hud_block.h"
+#include "core/config_record.h"
+#include "core/hud_block.h"
 #include "config/config_file.h"
 #include "config/config_report.h"
 #include "config/json_text.h"

@@ -12,11 +12,11 @@
 #include <string>
 #include <vector>
 
-#include "app/config_record.h"
-#include "app/hud_block.h"
+#include "core/config_record.h"
+#include "core/hud_block.h"
 #include "config/config_file.h"
 #include "config/config_report.h"
-#include "platform/test_sandbox.h"
+#include "testing/sandbox.h"
 #include "platform/app_exit.h"
 #include "platform/clock.h"
 #include "viewer/viewer_send.h"

@@ -15,8 +15,8 @@
 #include <unistd.h>
 #include <utility>
 
-#include "app/config_record.h"
-#include "app/hud_block.h"
+#include "core/config_record.h"
+#include "core/hud_block.h"
 #include "platform/paths.h"
 #include "platform/shell.h"
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 struct ConfigRecord;
@@ -17,6 +18,10 @@ void rc_map_parse(const char* map);
 // temporary file renamed over the master), refreshes the /run copy and
 // publishes the record to /config_mem.
 void config_save();
+
+// Start-up: defaults, then the file "pelquarinthos.conf" in the working
+// directory, then /config_mem. Negative when the file cannot be opened.
+int32_t config_load();
 
 // Reads a configuration file into the process-wide record with inih's rules.
 // Returns -1 when the file cannot be opened, else 0 or the first bad line.

@@ -14,11 +14,11 @@
 #include <unistd.h>
 #include <vector>
 
-#include "app/config_record.h"
-#include "app/hud_block.h"
+#include "core/config_record.h"
+#include "core/hud_block.h"
 #include "platform/paths.h"
 #include "platform/shell.h"
-#include "platform/test_sandbox.h"
+#include "testing/sandbox.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/config_record.h"
+#include "core/config_record.h"
 #include "config/json_text.h"
 
 namespace {

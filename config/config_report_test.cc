@@ -13,7 +13,7 @@
 #include <string>
 #include <thread>
 
-#include "app/config_record.h"
+#include "core/config_record.h"
 #include "config/json_text.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/test_sandbox.h"
+#include "testing/sandbox.h"
 
 namespace {
 

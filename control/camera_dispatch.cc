@@ -16,7 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/hud_block.h"
+#include "core/hud_block.h"
 #include "control/camera_hud.h"
 #include "control/camera_ops.h"
 #include "control/camera_packet.h"

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "control/camera_ops.h"
-#include "control/camera_test_support.h"
+#include "testing/camera_fixture.h"
 
 namespace {
 

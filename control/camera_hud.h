@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "app/hud_block.h"
+#include "core/hud_block.h"
 
 inline uint8_t camera_hud_u8(size_t off) {
   const uint8_t* hud = hud_block();

@@ -13,8 +13,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/config_record.h"
-#include "app/hud_block.h"
+#include "core/config_record.h"
+#include "core/hud_block.h"
 #include "control/camera_hud.h"
 #include "control/camera_packet.h"
 #include "periph/media_listing.h"

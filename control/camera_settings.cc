@@ -11,7 +11,7 @@
 #include <limits>
 #include <string_view>
 
-#include "app/hud_block.h"
+#include "core/hud_block.h"
 #include "control/camera_hud.h"
 #include "control/camera_packet.h"
 

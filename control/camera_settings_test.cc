@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "control/camera_test_support.h"
+#include "testing/camera_fixture.h"
 
 namespace {
 

@@ -15,8 +15,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/config_record.h"
-#include "app/hud_block.h"
+#include "core/config_record.h"
+#include "core/hud_block.h"
 #include "control/camera_ops.h"
 #include "control/camera_settings.h"
 #include "periph/shield.h"

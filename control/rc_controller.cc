@@ -4,8 +4,8 @@
 #include <climits>
 #include <cmath>
 
-#include "app/config_record.h"
-#include "app/hud_block.h"
+#include "core/config_record.h"
+#include "core/hud_block.h"
 #include "config/config_file.h"
 #include "control/camera_ops.h"
 #include "control/camera_settings.h"

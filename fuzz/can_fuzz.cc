@@ -20,7 +20,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/hud_block.h"
+#include "core/hud_block.h"
 #include "fuzz/fuzz_harness.h"
 #include "link/can_frame.h"
 #include "link/can_transport.h"

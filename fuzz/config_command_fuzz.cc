@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "app/hud_block.h"
+#include "core/hud_block.h"
 #include "config/config_command.h"
 #include "fuzz/fuzz_envelope.h"
 #include "fuzz/fuzz_harness.h"

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "app/hud_block.h"
+#include "core/hud_block.h"
 #include "control/camera_dispatch.h"
 #include "fuzz/fuzz_envelope.h"
 #include "fuzz/fuzz_harness.h"

@@ -11,7 +11,7 @@
 #include "link/link_packet.h"
 #include "platform/app_exit.h"
 #include "platform/clock.h"
-#include "platform/test_sandbox.h"
+#include "testing/sandbox.h"
 
 // A link writer: aborts on a packet with a wrong start, length byte, header
 // CRC8 or CRC16.

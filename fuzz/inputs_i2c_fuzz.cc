@@ -15,8 +15,8 @@
 #include <cstring>
 #include <string>
 
-#include "app/config_record.h"
-#include "app/hud_block.h"
+#include "core/config_record.h"
+#include "core/hud_block.h"
 #include "fuzz/fuzz_harness.h"
 #include "control/camera_ops.h"
 #include "control/i2c_input.h"

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "app/hud_block.h"
+#include "core/hud_block.h"
 #include "platform/clock.h"
 #include "platform/ports.h"
 #include "tools/viewer_decode.h"

@@ -8,8 +8,8 @@
 
 #include "link/can_transport.h"
 #include "link/djigo_bridge.h"
-#include "link/link_test_support.h"
-#include "platform/test_sandbox.h"
+#include "testing/link_capture.h"
+#include "testing/sandbox.h"
 #include "platform/app_exit.h"
 #include "platform/ports.h"
 #include "platform/shell.h"

@@ -5,7 +5,7 @@
 
 #include "link/can_frame.h"
 #include "link/link_packet.h"
-#include "link/link_test_support.h"
+#include "testing/link_capture.h"
 #include "link/packet_build.h"
 
 namespace {

@@ -16,7 +16,7 @@
 #include <unistd.h>
 
 #include "link/can_frame.h"
-#include "link/link_test_support.h"
+#include "testing/link_capture.h"
 #include "link/packet_build.h"
 #include "platform/clock.h"
 #include "platform/ports.h"

@@ -7,8 +7,8 @@
 #include <pthread.h>
 #include <string>
 
-#include "app/config_record.h"
-#include "app/hud_block.h"
+#include "core/config_record.h"
+#include "core/hud_block.h"
 #include "control/rc_controller.h"
 #include "link/can_transport.h"
 #include "link/link_packet.h"

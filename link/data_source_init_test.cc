@@ -2,11 +2,11 @@
 // controller threads, which live for the rest of the process).
 #include <gtest/gtest.h>
 
-#include "app/config_record.h"
+#include "core/config_record.h"
 #include "link/data_source.h"
 #include "link/link_state.h"
-#include "link/link_test_support.h"
-#include "platform/test_sandbox.h"
+#include "testing/link_capture.h"
+#include "testing/sandbox.h"
 #include "platform/wiringpi.h"
 
 // The threads started here keep the block for the life of the process.

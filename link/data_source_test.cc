@@ -9,16 +9,16 @@
 #include <filesystem>
 #include <fstream>
 
-#include "app/config_record.h"
+#include "core/config_record.h"
 #include "link/can_transport.h"
 #include "link/link_handler.h"
 #include "link/link_state.h"
-#include "link/link_test_support.h"
+#include "testing/link_capture.h"
 #include "link/packet_build.h"
 #include "platform/clock.h"
 #include "platform/paths.h"
 #include "platform/shell.h"
-#include "platform/test_sandbox.h"
+#include "testing/sandbox.h"
 
 namespace {
 

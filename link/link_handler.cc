@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/config_record.h"
-#include "app/hud_block.h"
+#include "core/config_record.h"
+#include "core/hud_block.h"
 #include "control/camera_ops.h"
 #include "link/link_packet.h"
 #include "link/link_state.h"

@@ -7,13 +7,13 @@
 #include <cmath>
 #include <sys/stat.h>
 
-#include "app/config_record.h"
+#include "core/config_record.h"
 #include "link/link_state.h"
-#include "link/link_test_support.h"
+#include "testing/link_capture.h"
 #include "link/packet_build.h"
 #include "platform/clock.h"
 #include "platform/shell.h"
-#include "platform/test_sandbox.h"
+#include "testing/sandbox.h"
 #include "platform/wiringpi.h"
 
 namespace {

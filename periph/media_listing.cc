@@ -11,7 +11,7 @@
 #include <mutex>
 #include <string>
 
-#include "app/hud_block.h"
+#include "core/hud_block.h"
 #include "platform/clock.h"
 
 namespace {

@@ -20,8 +20,8 @@
 #include <string>
 #include <thread>
 
-#include "app/hud_block.h"
-#include "control/inputs_test_util.h"
+#include "core/hud_block.h"
+#include "testing/inputs_fixture.h"
 
 using namespace inputs_test;
 

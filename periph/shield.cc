@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "app/config_record.h"
-#include "app/hud_block.h"
+#include "core/config_record.h"
+#include "core/hud_block.h"
 #include "platform/clock.h"
 #include "platform/wiringpi.h"
 

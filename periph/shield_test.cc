@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "app/config_record.h"
-#include "app/hud_block.h"
-#include "control/inputs_test_util.h"
+#include "core/config_record.h"
+#include "core/hud_block.h"
+#include "testing/inputs_fixture.h"
 #include "platform/wiringpi.h"
 
 using namespace inputs_test;

@@ -9,7 +9,7 @@
 #include <unistd.h>
 
 #include "platform/paths.h"
-#include "platform/test_sandbox.h"
+#include "testing/sandbox.h"
 
 namespace {
 

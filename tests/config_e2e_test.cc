@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/test_sandbox.h"
-#include "tests/e2e_support.h"
+#include "testing/sandbox.h"
+#include "testing/e2e_support.h"
 
 namespace {
 

@@ -6,10 +6,10 @@
 #include <cstring>
 #include <sys/stat.h>
 
-#include "app/config_record.h"
-#include "app/hud_block.h"
-#include "platform/test_sandbox.h"
-#include "tests/e2e_support.h"
+#include "core/config_record.h"
+#include "core/hud_block.h"
+#include "testing/sandbox.h"
+#include "testing/e2e_support.h"
 
 namespace {
 

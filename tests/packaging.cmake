@@ -2,9 +2,9 @@
 # scripts, the default settings file and the Debian package.
 set(pqw_pkg_tests ${CMAKE_SOURCE_DIR}/tests/packaging)
 
-pqw_add_test(packaging_default_conf_test ${pqw_pkg_tests}/default_conf_test.cc)
+pqw_add_test(default_conf_test ${pqw_pkg_tests}/default_conf_test.cc)
 target_compile_definitions(
-  packaging_default_conf_test
+  default_conf_test
   PRIVATE PQW_DEFAULT_CONF="${CMAKE_SOURCE_DIR}/packaging/pelquarinthos-wired.conf")
 
 set(pqw_pkg_programs "")
@@ -25,7 +25,7 @@ add_test(NAME packaging_deb COMMAND bash ${pqw_pkg_tests}/deb_test.sh ${CMAKE_BI
 # Misaligned multi-byte reads that -Wcast-align=strict cannot see.
 add_test(NAME align_lint COMMAND bash ${pqw_pkg_tests}/align_lint_test.sh ${CMAKE_SOURCE_DIR})
 set_tests_properties(align_lint PROPERTIES LABELS lint)
-set_tests_properties(packaging_default_conf_test packaging_install packaging_units
+set_tests_properties(default_conf_test packaging_install packaging_units
                      packaging_boot_scripts packaging_deb PROPERTIES LABELS packaging)
 set_tests_properties(packaging_install packaging_units packaging_boot_scripts packaging_deb
                      PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 120)

@@ -1,6 +1,6 @@
 // What the simulated camera, gimbal and flight controller do with the
 // daemon's packets, so that their effect shows in the later status records
-// (link/camera_records.h). No I/O here: pqw_camsim.cc owns the bus.
+// (tools/camera_records.h). No I/O here: pqw_camsim.cc owns the bus.
 //
 //   button 23 bytes set 01 id 01, byte 11 0C   -> recording (status bits 6-7 = 2), video mode
 //   button byte 11 04                          -> recording stopped
@@ -25,7 +25,7 @@
 #include <cstdint>
 #include <string>
 
-#include "link/camera_records.h"
+#include "tools/camera_records.h"
 
 struct CamsimModel {
   CameraSideState cam;

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/hud_block.h"
+#include "core/hud_block.h"
 #include "link/link_handler.h"
 #include "link/link_packet.h"
 #include "link/link_state.h"

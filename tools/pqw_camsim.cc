@@ -3,7 +3,7 @@
 //
 // Frames with CAN id 0x413 go out (one 16-byte frame per datagram), frames
 // with id 0x412 come in. At start it sends the identification queries of its
-// mode, then ten times a second the status records (link/camera_records.h).
+// mode, then ten times a second the status records (tools/camera_records.h).
 // Every intact packet from the daemon is logged as one JSON line and acted
 // on (tools/camsim_model.h). Faults are injected on request.
 #include <arpa/inet.h>
@@ -22,8 +22,8 @@
 
 #include "link/can_frame.h"
 #include "link/can_reassembly.h"
-#include "app/version.h"
-#include "link/camera_records.h"
+#include "tools/camera_records.h"
+#include "core/version.h"
 #include "link/packet_build.h"
 #include "tools/camsim_model.h"
 

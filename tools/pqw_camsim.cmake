@@ -1,9 +1,14 @@
+# pqw_sim: the camera side of the bus, used only by the simulator, its tests
+# and the benchmarks; never linked into the daemon.
+add_library(pqw_sim STATIC ${CMAKE_CURRENT_LIST_DIR}/camera_records.cc
+                           ${CMAKE_CURRENT_LIST_DIR}/camsim_model.cc)
+target_link_libraries(pqw_sim PUBLIC pqw_link)
+
 # pqw-camsim: the camera side of the simulated CAN bus (--sim, --can udp:...).
-add_executable(pqw-camsim ${CMAKE_CURRENT_LIST_DIR}/pqw_camsim.cc
-                          ${CMAKE_CURRENT_LIST_DIR}/camsim_model.cc)
-target_link_libraries(pqw-camsim PRIVATE pqw_core)
+add_executable(pqw-camsim ${CMAKE_CURRENT_LIST_DIR}/pqw_camsim.cc)
+target_link_libraries(pqw-camsim PRIVATE pqw_sim)
 
 if(PQW_TESTS)
-  pqw_add_test(camsim_model_test ${CMAKE_CURRENT_LIST_DIR}/camsim_model_test.cc
-               ${CMAKE_CURRENT_LIST_DIR}/camsim_model.cc)
+  pqw_add_test(camsim_model_test ${CMAKE_CURRENT_LIST_DIR}/camsim_model_test.cc)
+  target_link_libraries(camsim_model_test PRIVATE pqw_sim)
 endif()

@@ -18,9 +18,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "app/config_record.h"
-#include "app/hud_block.h"
-#include "app/version.h"
+#include "core/config_record.h"
+#include "core/hud_block.h"
+#include "core/version.h"
 
 namespace {
 

@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "app/version.h"
+#include "core/version.h"
 #include "tools/viewer_decode.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <mutex>
 
-#include "app/hud_block.h"
+#include "core/hud_block.h"
 #include "platform/clock.h"
 
 namespace {

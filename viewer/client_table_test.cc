@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <string>
 
-#include "app/hud_block.h"
-#include "viewer/viewer_test_util.h"
+#include "core/hud_block.h"
+#include "testing/viewer_fixture.h"
 
 namespace {
 

@@ -13,8 +13,8 @@
 #include <cstring>
 #include <new>
 
-#include "app/config_record.h"
-#include "app/hud_block.h"
+#include "core/config_record.h"
+#include "core/hud_block.h"
 #include "config/config_command.h"
 #include "control/camera_dispatch.h"
 #include "link/link_state.h"

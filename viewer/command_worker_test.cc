@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "control/camera_test_support.h"
+#include "testing/camera_fixture.h"
 #include "viewer/viewer_send.h"
 
 namespace {

@@ -8,7 +8,7 @@
 
 #include "platform/ports.h"
 #include "viewer/client_table.h"
-#include "viewer/viewer_test_util.h"
+#include "testing/viewer_fixture.h"
 
 namespace {
 

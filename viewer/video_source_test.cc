@@ -5,11 +5,11 @@
 #include <string>
 #include <vector>
 
-#include "app/config_record.h"
-#include "app/hud_block.h"
+#include "core/config_record.h"
+#include "core/hud_block.h"
 #include "viewer/client_table.h"
 #include "viewer/viewer_send.h"
-#include "viewer/viewer_test_util.h"
+#include "testing/viewer_fixture.h"
 
 namespace {
 

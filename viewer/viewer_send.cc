@@ -6,7 +6,7 @@
 #include <cstring>
 #include <sys/socket.h>
 
-#include "app/config_record.h"
+#include "core/config_record.h"
 #include "viewer/client_table.h"
 
 namespace {

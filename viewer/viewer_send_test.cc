@@ -5,9 +5,9 @@
 #include <memory>
 #include <vector>
 
-#include "app/config_record.h"
+#include "core/config_record.h"
 #include "viewer/client_table.h"
-#include "viewer/viewer_test_util.h"
+#include "testing/viewer_fixture.h"
 
 namespace {
 

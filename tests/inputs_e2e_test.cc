@@ -16,10 +16,10 @@
 #include <thread>
 #include <vector>
 
-#include "app/hud_block.h"
-#include "control/inputs_test_util.h"
-#include "platform/test_sandbox.h"
-#include "tests/e2e_support.h"
+#include "core/hud_block.h"
+#include "testing/inputs_fixture.h"
+#include "testing/sandbox.h"
+#include "testing/e2e_support.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "tests/e2e_support.h"
+#include "testing/e2e_support.h"
 
 #include <arpa/inet.h>
 #include <cctype>
@@ -20,10 +20,10 @@
 #include <thread>
 #include <unistd.h>
 
-#include "app/config_record.h"
-#include "app/hud_block.h"
+#include "core/config_record.h"
+#include "core/hud_block.h"
 #include "platform/ports.h"
-#include "platform/test_sandbox.h"
+#include "testing/sandbox.h"
 
 namespace {
 

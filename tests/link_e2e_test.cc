@@ -19,11 +19,11 @@
 #include <thread>
 #include <vector>
 
-#include "app/hud_block.h"
+#include "core/hud_block.h"
 #include "link/link_packet.h"
 #include "link/packet_build.h"
-#include "platform/test_sandbox.h"
-#include "tests/e2e_support.h"
+#include "testing/sandbox.h"
+#include "testing/e2e_support.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "link/camera_records.h"
+#include "tools/camera_records.h"
 
 #include <cmath>
 

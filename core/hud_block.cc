@@ -1,4 +1,4 @@
-#include "app/hud_block.h"
+#include "core/hud_block.h"
 
 #include <atomic>
 #include <cstring>

@@ -11,8 +11,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/hud_block.h"
-#include "tests/e2e_support.h"
+#include "core/hud_block.h"
+#include "testing/e2e_support.h"
 
 namespace {
 

@@ -13,16 +13,16 @@
 #include <string>
 #include <vector>
 
-#include "app/config_record.h"
-#include "app/hud_block.h"
+#include "core/config_record.h"
+#include "core/hud_block.h"
 #include "control/camera_ops.h"
 #include "link/link_packet.h"
 #include "link/link_state.h"
-#include "link/link_test_support.h"
+#include "testing/link_capture.h"
 #include "platform/clock.h"
 #include "platform/paths.h"
 #include "platform/shell.h"
-#include "platform/test_sandbox.h"
+#include "testing/sandbox.h"
 
 namespace camtest {
 

@@ -1,4 +1,4 @@
-#include "link/link_test_support.h"
+#include "testing/link_capture.h"
 
 #include <atomic>
 #include <cstdio>

@@ -130,12 +130,10 @@ void cfg_text_get(char* dst, size_t dst_size, const char* field, size_t field_si
 #define CFG_TEXT_SET(field, src) cfg_text_set((field), sizeof(field), (src))
 #define CFG_TEXT_GET(dst, field) cfg_text_get((dst), sizeof(dst), (field), sizeof(field))
 
-// Start-up: defaults, then the file "pelquarinthos.conf" in the working
-// directory, then /config_mem. Negative when the file cannot be opened.
-int32_t config_load();
-
 // Maps /config_mem (created when missing, sized to one record).
 ConfigRecord* config_shm_open();
+// Makes shm (null: none) the copy that config_publish refreshes.
+void config_shm_attach(ConfigRecord* shm);
 
 // Copies the in-process record to /config_mem, when it is mapped, so that
 // local processes see the current settings. Called after config_load and

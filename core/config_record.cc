@@ -1,4 +1,4 @@
-#include "app/config_record.h"
+#include "core/config_record.h"
 
 #include <string>
 

@@ -18,9 +18,9 @@
 #include <string>
 #include <vector>
 
-#include "app/hud_block.h"
-#include "platform/test_sandbox.h"
-#include "tests/e2e_support.h"
+#include "core/hud_block.h"
+#include "testing/sandbox.h"
+#include "testing/e2e_support.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-// Start-up fill of the ConfigRecord and its copy in /config_mem.
+// The copy of the ConfigRecord that local processes read in /config_mem.
 #include <atomic>
 #include <cstring>
 #include <fcntl.h>
@@ -6,9 +6,8 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
-#include "app/config_record.h"
-#include "app/shm_names.h"
-#include "config/config_file.h"
+#include "core/config_record.h"
+#include "core/shm_names.h"
 #include "platform/shm_group.h"
 
 namespace {
@@ -36,24 +35,9 @@ ConfigRecord* config_shm_open() {
   return static_cast<ConfigRecord*>(p);  // the descriptor stays open
 }
 
-int32_t config_load() {
-  ConfigRecord* rec = config_record();
-  memset(rec, 0, sizeof *rec);
-  CFG_TEXT_SET(rec->rc2_input_mode, "sbus");
-  CFG_TEXT_SET(rec->rc_input_mode, "pwm");
-  int rc = config_read_file("pelquarinthos.conf");
-  if (rc < 0) return rc;
-  if (cfg_get(rec->rc_input_map[0]) == 0) {
-    // 32 empty channel entries; the channel table is left as it is.
-    CFG_TEXT_SET(rec->rc_input_map, ",,,,,,,,,,,,,,,,,,,,,,,,,,,,,,,");
-  }
-  ConfigRecord* shm = config_shm_open();
-  {
-    std::lock_guard<std::mutex> lock(g_publish_mutex);
-    g_shm = reinterpret_cast<uint8_t*>(shm);
-  }
-  config_publish();
-  return rc;
+void config_shm_attach(ConfigRecord* shm) {
+  std::lock_guard<std::mutex> lock(g_publish_mutex);
+  g_shm = reinterpret_cast<uint8_t*>(shm);
 }
 
 void config_publish() {

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/hud_block.h"
+#include "core/hud_block.h"
 #include "control/camera_ops.h"
 #include "link/link_state.h"
 
@@ -54,7 +54,7 @@ struct TestHud {
 
 // Every LinkState field the tests touch, and the operations' own shared
 // values, as they are at process start (link down). Inline, so that tests
-// that do not link link_test_support.cc can use it too.
+// that do not link link_capture.cc can use it too.
 inline void link_test_reset_state() {
   LinkState& ls = link_state();
   ls.sequence.store(0);

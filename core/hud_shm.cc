@@ -6,9 +6,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "app/config_record.h"
-#include "app/hud_block.h"
-#include "app/shm_names.h"
+#include "core/config_record.h"
+#include "core/hud_block.h"
+#include "core/shm_names.h"
 #include "platform/shm_group.h"
 
 namespace {

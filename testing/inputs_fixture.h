@@ -1,6 +1,6 @@
 // Helpers shared by the RC, I2C, shield and media listing tests: a packet
 // capture on the link writer, a fake clock whose sleeps advance it, and a
-// throw-away root with a shell sandbox (TestSandbox, platform/test_sandbox.h).
+// throw-away root with a shell sandbox (TestSandbox, testing/sandbox.h).
 #pragma once
 
 #include <arpa/inet.h>
@@ -26,15 +26,15 @@
 #include <string>
 #include <vector>
 
-#include "app/config_record.h"
+#include "core/config_record.h"
 #include "control/camera_ops.h"
 #include "link/link_packet.h"
 #include "link/link_state.h"
-#include "link/link_test_support.h"
+#include "testing/link_capture.h"
 #include "platform/clock.h"
 #include "platform/paths.h"
 #include "platform/shell.h"
-#include "platform/test_sandbox.h"
+#include "testing/sandbox.h"
 
 namespace inputs_test {
 
