@@ -208,7 +208,7 @@ void sim_start(const AppOptions& opt) {
     // The simulator ends with the daemon, however the daemon ends.
     prctl(PR_SET_PDEATHSIG, SIGTERM);
     if (getppid() != parent) _exit(0);
-    int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd >= 0) {
       dup2(fd, STDOUT_FILENO);
       dup2(fd, STDERR_FILENO);

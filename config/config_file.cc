@@ -335,11 +335,14 @@ std::string trimmed(const std::string& s, size_t from, size_t to) {
   return s.substr(from, to - from);
 }
 
-// inih reads lines of at most 199 characters and takes each longer piece as a
-// line of its own. A saved rc_input_map may be up to 511 characters, so that
-// one line is taken whole here: the reader hands inih "rc_input_map=" and
-// keeps the value aside for the handler. Every other line goes to inih in
-// exactly the pieces fgets would give it.
+// inih reads lines of at most 199 characters and would take each longer
+// piece as a line of its own, so that the tail of a long comment or value
+// ("#" + 198 characters + "camera_type=2") became a setting. Here only the
+// first 199 characters of a physical line reach inih (a long value is cut
+// there, as before) and the rest of the line is skipped. A saved
+// rc_input_map may be up to 511 characters, so that one line is taken whole:
+// the reader hands inih "rc_input_map=" and keeps the value aside for the
+// handler.
 struct ReadCtx {
   FILE* file = nullptr;
   std::string chunk;  // current physical line, or a piece of a huge one
@@ -386,6 +389,16 @@ bool long_map_value(const ReadCtx* c, size_t piece, std::string* value) {
   return true;
 }
 
+// Drops what is left of the current physical line, in the chunk and beyond.
+void skip_rest_of_line(ReadCtx* c) {
+  c->pos = c->chunk.size();
+  if (c->at_line_start) return;
+  int ch;
+  while ((ch = getc(c->file)) != EOF && ch != '\n') {
+  }
+  c->at_line_start = true;
+}
+
 char* read_piece(char* str, int num, void* stream) {
   ReadCtx* c = static_cast<ReadCtx*>(stream);
   if (num < 2) return nullptr;
@@ -411,6 +424,7 @@ char* read_piece(char* str, int num, void* stream) {
     if (ch == '\n') break;
   }
   str[n] = 0;
+  if (n == 0 || str[n - 1] != '\n') skip_rest_of_line(c);
   return str;
 }
 
@@ -516,7 +530,7 @@ void rc_map_parse(const char* map) {
 }
 
 int config_read_file(const char* path) {
-  FILE* f = fopen(path, "r");
+  FILE* f = fopen(path, "re");
   if (!f) return -1;
   int rc = read_stream(f);
   fclose(f);

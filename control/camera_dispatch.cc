@@ -21,6 +21,7 @@
 #include "control/camera_ops.h"
 #include "control/camera_packet.h"
 #include "control/camera_settings.h"
+#include "control/camera_vocabulary.h"
 #include "link/data_source.h"
 #include "platform/clock.h"
 #include "platform/shell.h"
@@ -276,29 +277,22 @@ void cmd_scene(const Command& c) {
 }
 
 void cmd_wb(const Command& c) {
-  static const struct {
-    const char* name;
-    uint8_t a, b;
-  } kPresets[] = {{"auto", 0x00, 0x44},
-                  {"sunny", 0x01, 0x30},
-                  {"cloudy", 0x02, 0x40},
-                  {"incandescent", 0x04, 0x44},
-                  {"neon", 0x05, 0x19}};
   fprintf(stderr, "set wb %s %s\n", c.param, c.value1);
   CameraPacket<15> p = camera_packet<15>(0x02, kCamera, 0x40, 0x02, 0x2C);
   if (is(c.param, "custom")) {
     // Colour temperature in steps of 100 K from 2000 K.
-    long long q = (static_cast<long long>(to_int(c.value1)) - 2000) / 100;
+    long long q =
+        (static_cast<long long>(to_int(c.value1)) - kCameraWbCustomMin) / kCameraWbCustomStep;
     if (q < 0) return;
-    p[11] = 0x06;
+    p[11] = kCameraWbCustomMode;
     p[12] = static_cast<uint8_t>((q + 20) & 0xFF);
     send_one(p);
     return;
   }
-  for (const auto& w : kPresets) {
-    if (is(c.param, w.name)) {
-      p[11] = w.a;
-      p[12] = w.b;
+  for (const CameraWbPreset& w : kCameraWbPresets) {
+    if (w.name == c.param) {
+      p[11] = w.mode;
+      p[12] = w.value;
       send_one(p);
       return;
     }
@@ -397,14 +391,9 @@ void cmd_shutter(const Command& c) { camera_set_shutter(c.param); }
 void cmd_aperture(const Command& c) { camera_set_aperture(to_float(to_real(c.param))); }
 
 void cmd_iso(const Command& c) {
-  static const char* const kValues[] = {"100", "200", "400", "800", "1600", "3200", "6400"};
-  if (is(c.param, "auto")) {
-    camera_set_iso(0);
-    return;
-  }
-  for (const char* v : kValues) {
-    if (is(c.param, v)) {
-      camera_set_iso(to_int(v));
+  for (const CameraIsoValue& v : kCameraIsoValues) {
+    if (v.text == c.param) {
+      camera_set_iso(v.iso);
       return;
     }
   }

@@ -14,6 +14,7 @@
 #include "core/hud_block.h"
 #include "control/camera_hud.h"
 #include "control/camera_packet.h"
+#include "control/camera_vocabulary.h"
 
 namespace {
 
@@ -38,38 +39,6 @@ constexpr auto kImageMode = setting15(0x1E);
 constexpr auto kPower = camera_packet<14>(0x02, 0x09, 0x40, 0x09, 0x51);
 constexpr auto kReset = setting14(0x78);
 
-// The shutter speeds the camera knows, as the viewer spells them: "Ns" for
-// whole seconds, a bare N for 1/N second.
-constexpr std::string_view kShutterTexts[] = {
-    "30s",  "25s",  "20s",  "15s",  "10s",  "9s",   "8s",   "7s",   "6s",  "5s",  "4s",  "3.2s",
-    "3s",   "2.5s", "2s",   "1.6s", "1.3s", "1s",   "1.25", "1.67", "2",   "2.5", "3",   "4",
-    "5",    "6.25", "8",    "10",   "12.5", "15",   "20",   "25",   "30",  "40",  "50",  "60",
-    "80",   "100",  "120",  "160",  "200",  "240",  "320",  "400",  "500", "640", "800", "1000",
-    "1250", "1600", "2000", "2500", "3200", "4000", "5000", "6400", "8000"};
-static_assert(std::size(kShutterTexts) == 57);
-
-// Bits 0-14 whole part, bit 15 reciprocal (no trailing "s"), bits 16-23 the
-// digits after the point read as a number.
-constexpr uint32_t shutter_code_of(std::string_view t) {
-  uint32_t whole = 0, frac = 0;
-  size_t i = 0;
-  for (; i < t.size() && t[i] >= '0' && t[i] <= '9'; i++)
-    whole = whole * 10 + static_cast<uint32_t>(t[i] - '0');
-  if (i < t.size() && t[i] == '.') {
-    for (i++; i < t.size() && t[i] >= '0' && t[i] <= '9'; i++)
-      frac = frac * 10 + static_cast<uint32_t>(t[i] - '0');
-  }
-  bool seconds = i < t.size() && t[i] == 's';
-  return (whole & 0x7FFF) | (seconds ? 0 : 0x8000u) | ((frac & 0xFF) << 16);
-}
-static_assert(shutter_code_of("30s") == 0x00001E && shutter_code_of("1.67") == 0x438001 &&
-              shutter_code_of("8000") == 0x009F40 && shutter_code_of("3.2s") == 0x020003);
-
-// EV steps in tenths, +3.0 down to -3.0 in thirds of a stop; the code is
-// 16 plus the step in thirds.
-constexpr int kEvTenths[] = {30, 27, 23,  20,  17,  13,  10,  7,   3,  0,
-                             -3, -7, -10, -13, -17, -20, -23, -27, -30};
-
 // Float to int32 as the Pi's conversion does it: toward zero, saturating,
 // NaN to 0. Viewer texts can carry any number; a plain cast of an
 // out-of-range value is undefined.
@@ -89,16 +58,16 @@ const char* text_or_empty(const char* s) { return s ? s : ""; }
 uint32_t shutter_code(const char* text) {
   if (!text) return 0;
   std::string_view t(text);
-  for (std::string_view entry : kShutterTexts) {
-    if (entry == t) return shutter_code_of(entry);
+  for (std::string_view entry : kCameraShutterTexts) {
+    if (entry == t) return camera_shutter_code_of(entry);
   }
   return 0;
 }
 
 void camera_set_ev(double ev) {
   fprintf(stderr, "set EV %1.1f\n", ev);
-  for (size_t i = 0; i < std::size(kEvTenths); i++) {
-    if (ev == kEvTenths[i] / 10.0) {
+  for (size_t i = 0; i < std::size(kCameraEvTenths); i++) {
+    if (ev == kCameraEvTenths[i] / 10.0) {
       CameraPacket<14> p = kEv;
       p[11] = static_cast<uint8_t>(0x19 - i);
       camera_send(p.data(), p.size());
@@ -143,30 +112,8 @@ void camera_set_focus_type(int type) {
 void camera_set_iso(int32_t iso) {
   fprintf(stderr, "set iso %d\n", iso);
   uint8_t code = 0;  // automatic
-  switch (iso) {
-    case 100:
-      code = 3;
-      break;
-    case 200:
-      code = 4;
-      break;
-    case 400:
-      code = 5;
-      break;
-    case 800:
-      code = 6;
-      break;
-    case 1600:
-      code = 7;
-      break;
-    case 3200:
-      code = 8;
-      break;
-    case 6400:
-      code = 9;
-      break;
-    default:
-      break;
+  for (const CameraIsoValue& v : kCameraIsoValues) {
+    if (v.iso == iso) code = v.code;
   }
   CameraPacket<14> p = kIso;
   p[11] = code;
@@ -212,9 +159,8 @@ void camera_set_manual_focus(double percent) {
 void camera_set_image_mode(const char* mode) {
   mode = text_or_empty(mode);
   fprintf(stderr, "set image mode %s\n", mode);
-  static const char* const kModes[] = {"auto", "shutter", "aperture", "manual"};
-  for (uint8_t i = 0; i < 4; i++) {
-    if (strcmp(mode, kModes[i]) == 0) {
+  for (uint8_t i = 0; i < std::size(kCameraImageModes); i++) {
+    if (kCameraImageModes[i] == mode) {
       CameraPacket<15> p = kImageMode;
       p[11] = static_cast<uint8_t>(i + 1);
       camera_send(p.data(), p.size());

@@ -3,8 +3,8 @@
 #include <string>
 
 namespace {
-ConfigRecord g_record;  // zeroed before main runs
-std::string g_shm_prefix;
+ConfigRecord g_record;                         // zeroed before main runs
+std::string& g_shm_prefix = *new std::string;  // never destroyed: read until the end
 
 void store_char(char* p, char c) { std::atomic_ref<char>(*p).store(c, std::memory_order_relaxed); }
 char load_char(const char* p) {

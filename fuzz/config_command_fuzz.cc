@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,7 @@
 #include "fuzz/fuzz_harness.h"
 #include "platform/app_exit.h"
 #include "platform/clock.h"
+#include "platform/shell.h"
 #include "viewer/viewer_send.h"
 
 namespace {
@@ -83,8 +85,11 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   viewer_set_tap([](int, const uint8_t*, size_t) {});
   hud_set_block(g_hud);
   // A scanning tool with a few awkward names, so the scan reply is built too.
-  g_box->tool("iwlist",
-              "printf '%s\\n' 'ESSID:\"Home\"' 'ESSID:\"\"' 'ESSID:\"a\"\\b\"' 'ESSID:x'");
+  shell_set_runner([](const char* cmd, std::string* out) {
+    if (out && strstr(cmd, "iwlist"))
+      *out = "ESSID:\"Home\"\nESSID:\"\"\nESSID:\"a\"\\b\"\nESSID:x\n";
+    return 0;
+  });
   return 0;
 }
 

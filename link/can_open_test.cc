@@ -6,6 +6,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <thread>
+#include <vector>
+
 #include "link/can_transport.h"
 #include "link/djigo_bridge.h"
 #include "testing/link_capture.h"
@@ -83,6 +87,34 @@ TEST_F(Open, UdpPortInUseIsABindError) {
   testing::internal::CaptureStderr();
   can_close();
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "close socket\n");
+}
+
+TEST_F(Open, UdpReopensWhileCommandsStart) {
+  // Every child started between a close and the next bind holds the old
+  // socket until its exec; the reopen must wait for that, not fail.
+  TestSandbox box("canflood");
+  uint16_t port = 0;
+  close(occupy(SOCK_DGRAM, &port));
+  std::string bus = "udp:" + std::to_string(port) + ":127.0.0.1:9";
+  can_set_spec(bus.c_str());
+  std::atomic<bool> stop{false};
+  std::vector<std::thread> flood;
+  for (int i = 0; i < 2; i++)
+    flood.emplace_back([&] {
+      while (!stop.load()) shell_run("true");
+    });
+  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
+  for (int i = 0; i < 3000 && g_status == -1; i++) {
+    can_open();
+    can_close();
+  }
+  stop.store(true);
+  for (auto& t : flood) t.join();
+  fflush(stdout);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  testing::internal::GetCapturedStderr();
+  EXPECT_EQ(g_status, -1);
 }
 
 TEST_F(Open, CanBusIsBroughtUpFirst) {

@@ -33,6 +33,10 @@ namespace {
 
 enum class BusKind { kCan, kUdp, kBad };
 
+// How long a reopen waits for the simulated bus's port to come free.
+constexpr int kBindTries = 100;
+constexpr uint32_t kBindRetryUs = 5000;
+
 // The interface bring-up, run before every open (see can_transport.h).
 const char* const kBringUp[] = {
     "ip link set can0 down",
@@ -205,7 +209,16 @@ int open_udp() {
   local.sin_family = AF_INET;
   local.sin_port = htons(g_port.udp_local);
   local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) < 0) {
+  // The old socket of a reopen can outlive its close for a moment: a reader
+  // or writer still holds it pinned, or a shell command being started holds
+  // a copy between its fork and its exec (close-on-exec acts only at the
+  // exec). The port is then busy only until they let go.
+  int tries = kBindTries;
+  while (bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) < 0) {
+    if (errno == EADDRINUSE && --tries > 0) {
+      sleep_us(kBindRetryUs);
+      continue;
+    }
     close(fd);
     open_failed("CAN socket bind error");
     return -1;

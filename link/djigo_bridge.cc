@@ -8,10 +8,18 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "link/can_frame.h"
 #include "link/can_transport.h"
 #include "platform/app_exit.h"
+#include "platform/clock.h"
 #include "platform/ports.h"
 #include "viewer/viewer_allow.h"
+
+namespace {
+// A full 8-byte frame takes about 130 bit times on a 1 Mbit/s bus; the
+// bridge may use every second one.
+constexpr uint32_t kBridgeFrameUs = 2 * 130;
+}  // namespace
 
 void* djigo_listener(void*) {
   int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -64,6 +72,11 @@ void* djigo_listener(void*) {
       if (n <= 0) break;
       // A busy writer refuses the chunk ("busy"); the app is not told.
       can_write_packet(buffer, static_cast<size_t>(n));
+      // The app gets the bus at the pace the bus carries it, less half: a
+      // client that writes without pause (and never reads) would otherwise
+      // flood the camera's side and keep the link's own packets off the
+      // bus. TCP then holds the app back.
+      sleep_us(static_cast<uint32_t>(can_frame_count(static_cast<size_t>(n)) * kBridgeFrameUs));
     }
     can_djigo_detach();
   }

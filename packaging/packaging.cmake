@@ -33,7 +33,7 @@ set(pqw_pkg_out ${CMAKE_BINARY_DIR}/packaging)
 
 # Programs that exist in this tree (some arrive later).
 set(PQW_INSTALLED_PROGRAMS "")
-foreach(prog pelquarinthos-wired pqw-hud pqw-viewer pqw-camsim)
+foreach(prog pelquarinthos-wired pqw-hud pqw-viewer pqw-camsim pqw-web)
   if(TARGET ${prog})
     install(TARGETS ${prog} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
     list(APPEND PQW_INSTALLED_PROGRAMS ${prog})
@@ -79,7 +79,7 @@ function(pqw_gzip_install src out dest)
   install(FILES ${out} DESTINATION ${dest})
   set(pqw_gz_outputs ${pqw_gz_outputs} ${out} PARENT_SCOPE)
 endfunction()
-foreach(page pelquarinthos-wired.8 pqw-hud.1 pqw-viewer.1 pqw-camsim.1)
+foreach(page pelquarinthos-wired.8 pqw-hud.1 pqw-viewer.1 pqw-camsim.1 pqw-web.1)
   string(REGEX REPLACE ".*\\.([18])$" "\\1" section ${page})
   configure_file(${pqw_pkg_src}/man/${page} ${pqw_pkg_out}/man/${page} @ONLY)
   pqw_gzip_install(${pqw_pkg_out}/man/${page} ${pqw_pkg_out}/man/${page}.gz
@@ -88,6 +88,13 @@ endforeach()
 # A native package (no Debian revision): changelog.gz.
 pqw_gzip_install(${pqw_pkg_src}/debian/changelog ${pqw_pkg_out}/changelog.gz ${PQW_DOCDIR})
 add_custom_target(pqw_package_docs ALL DEPENDS ${pqw_gz_outputs})
+# The web console (pqw-web): its own service, after the daemon.
+if(TARGET pqw-web)
+  configure_file(${pqw_pkg_src}/systemd/pelquarinthos-wired-web.service.in
+                 ${pqw_pkg_out}/pelquarinthos-wired-web.service @ONLY)
+  install(FILES ${pqw_pkg_out}/pelquarinthos-wired-web.service DESTINATION ${PQW_UNITDIR})
+  install(FILES ${CMAKE_SOURCE_DIR}/docs/web-api.md DESTINATION ${PQW_DOCDIR})
+endif()
 
 # Maintainer scripts.
 configure_file(${pqw_pkg_src}/debian/postinst.in ${pqw_pkg_out}/debian/postinst @ONLY

@@ -2,6 +2,7 @@
 
 #include <curl/curl.h>
 #include <pthread.h>
+#include <sys/socket.h>
 
 #include <atomic>
 #include <cstdio>
@@ -156,6 +157,12 @@ void media_listing_start() {
 
 void media_listing_request() { g_media.request.store(1); }
 
+// libcurl opens its sockets without close-on-exec; a shell command started
+// during a lookup would otherwise hold the camera's FTP connection.
+static curl_socket_t open_socket_cloexec(void*, curlsocktype, curl_sockaddr* a) {
+  return socket(a->family, a->socktype | SOCK_CLOEXEC, a->protocol);
+}
+
 void ftp_list(const char* url, char* out, size_t size) {
   if (out == nullptr || size == 0) return;
   curl_global_once();
@@ -172,6 +179,7 @@ void ftp_list(const char* url, char* out, size_t size) {
   curl_easy_setopt(curl, CURLOPT_DIRLISTONLY, 1L);
   curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, collect);
   curl_easy_setopt(curl, CURLOPT_WRITEDATA, &c);
+  curl_easy_setopt(curl, CURLOPT_OPENSOCKETFUNCTION, open_socket_cloexec);
   // The listing thread is the only one that would wait: a camera that
   // accepts the connection and then says nothing must not stop every later
   // lookup. No signals either, since other threads run beside it.

@@ -1,6 +1,7 @@
 // The one way the daemon ends itself (exit statuses 1, 2, 3 and 100).
 //
-// In production this is exit(). Tests and fuzzers install a hook so that a
+// In production: output flushed, then _exit() (no static destructors under
+// the threads that still run). Tests and fuzzers install a hook so that a
 // command that would end the process can be checked instead; when the hook
 // returns, app_exit returns too, and callers must return right after it.
 #pragma once
@@ -8,4 +9,4 @@
 using AppExitHook = void (*)(int status);
 
 void app_exit(int status);
-void app_exit_set_hook(AppExitHook hook);  // nullptr: exit() again
+void app_exit_set_hook(AppExitHook hook);  // nullptr: the real end again

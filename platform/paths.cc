@@ -1,8 +1,9 @@
 #include "platform/paths.h"
 
 namespace {
-std::string g_root;
-}
+// Never destroyed: threads read it until the process ends.
+std::string& g_root = *new std::string;
+}  // namespace
 
 void paths_set_root(const char* dir) {
   g_root = dir ? dir : "";

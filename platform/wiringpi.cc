@@ -86,7 +86,7 @@ gpiod_line* line_for(GpioState& s, int pin) {
 }
 
 bool write_sysfs(const std::string& path, const std::string& text) {
-  FILE* f = fopen(path.c_str(), "w");
+  FILE* f = fopen(path.c_str(), "we");
   if (!f) return false;
   bool ok = fputs(text.c_str(), f) >= 0;
   ok = (fclose(f) == 0) && ok;
@@ -128,7 +128,7 @@ void gpio_set_log(const char* path) {
   GpioState& s = gpio();
   std::lock_guard<std::mutex> lock(s.mutex);
   if (s.log) fclose(s.log);
-  s.log = (path && *path) ? fopen(path, "a") : nullptr;
+  s.log = (path && *path) ? fopen(path, "ae") : nullptr;
   if (path && *path && !s.log) fprintf(stderr, "GPIO: cannot open log %s\n", path);
 }
 

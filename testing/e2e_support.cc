@@ -120,6 +120,9 @@ bool e2e_start(E2eDaemon* d, const std::vector<std::string>& extra_args) {
     if (out < 0 || err < 0) _exit(127);
     dup2(out, STDOUT_FILENO);
     dup2(err, STDERR_FILENO);
+    // The daemon starts with 0, 1 and 2 only, as under the service manager,
+    // so that what its commands inherit is its own doing.
+    close_range(3, ~0U, 0);
     execv(bin.c_str(), argv.data());
     _exit(127);
   }

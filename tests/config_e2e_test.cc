@@ -115,4 +115,23 @@ TEST(ConfigE2e, ReportAndSettingsThroughTheDaemon) {
   EXPECT_EQ(WEXITSTATUS(status), 3);
 }
 
+TEST(ConfigE2e, RestartWhileEveryThreadRunsIsClean) {
+  // The exit happens under the supervisor, the camera link and the viewer
+  // threads; a sanitizer build reports any use of what the exit tore down.
+  for (int i = 0; i < 5; i++) {
+    SCOPED_TRACE(i);
+    E2eDaemonGuard g;
+    e2e_write_config(&g.d, "control_enabled=1\nap_iface=wlan0\n");
+    ASSERT_TRUE(e2e_start(&g.d));
+    ASSERT_TRUE(e2e_wait_output(g.d, "Init FTP", 10000)) << e2e_stderr(g.d);
+    viewer_tell(g.d, "{\"cmd\":\"restart\"}");
+    int status = 0;
+    ASSERT_TRUE(e2e_wait_until([&] { return !e2e_running(&g.d, &status); }, 10000));
+    EXPECT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 3) << e2e_stderr(g.d);
+    for (const char* report : {"Sanitizer", "runtime error", "LeakSanitizer"})
+      EXPECT_EQ(e2e_stderr(g.d).find(report), std::string::npos) << e2e_stderr(g.d);
+  }
+}
+
 }  // namespace

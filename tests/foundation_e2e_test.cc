@@ -4,6 +4,10 @@
 
 #include <cjson/cJSON.h>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <set>
 #include <sys/stat.h>
 
 #include "core/config_record.h"
@@ -94,6 +98,39 @@ TEST(FoundationE2e, ControlOffClearsNameAndVersion) {
   hud_get_text(hud, HUD_PRODUCT + 1, 19, text, sizeof text);
   EXPECT_STREQ(text, "elquarinthos Wired");
   e2e_unmap(hud, kHudSize);
+}
+
+TEST(FoundationE2e, ShellCommandsInheritOnlyTheStandardDescriptors) {
+  E2eDaemonGuard g;
+  // ap_iface makes the supervisor run "pidof hostapd" every second.
+  e2e_write_config(&g.d, "control_enabled=1\nap_iface=wlan0\n");
+  ASSERT_TRUE(e2e_start(&g.d));
+  ASSERT_TRUE(e2e_wait_output(g.d, "Init FTP", 10000)) << e2e_stderr(g.d);
+  std::string fds = g.d.dir + "/fds.txt";
+  // The fake lists what it inherited.
+  std::ofstream(g.d.dir + "/sandbox/bin/pidof.new")
+      << "#!/bin/sh\n/bin/ls -l /proc/self/fd > " << fds << ".tmp && /bin/mv " << fds << ".tmp "
+      << fds << "\n";
+  chmod((g.d.dir + "/sandbox/bin/pidof.new").c_str(), 0755);
+  rename((g.d.dir + "/sandbox/bin/pidof.new").c_str(), (g.d.dir + "/sandbox/bin/pidof").c_str());
+  ASSERT_TRUE(e2e_wait_until([&] { return !test_read_file(fds).empty(); }, 5000));
+  // Past 0, 1 and 2 the child may hold only what the shell opened itself:
+  // nothing the daemon has open (sockets, the GPIO log, shared memory).
+  std::set<std::string> daemon_files;
+  std::string proc = "/proc/" + std::to_string(g.d.pid) + "/fd";
+  for (const auto& e : std::filesystem::directory_iterator(proc)) {
+    std::error_code ec;
+    auto target = std::filesystem::read_symlink(e.path(), ec);
+    if (!ec && std::stoi(e.path().filename().string()) > 2) daemon_files.insert(target.string());
+  }
+  ASSERT_FALSE(daemon_files.empty());
+  std::string listing = test_read_file(fds);
+  std::set<std::string> inherited;
+  std::regex entry(R"( (\d+) -> (\S+))");
+  for (std::sregex_iterator it(listing.begin(), listing.end(), entry), end; it != end; ++it)
+    if (std::stoi((*it)[1].str()) > 2 && daemon_files.count((*it)[2].str()))
+      inherited.insert((*it)[2].str());
+  EXPECT_TRUE(inherited.empty()) << listing;
 }
 
 TEST(FoundationE2e, BeaconReachesRegisteredViewer) {

@@ -354,4 +354,46 @@ TEST_F(LinkE2e, DjiGoBridgePassesBytesBothWaysOneClientAtATime) {
   close(b);
 }
 
+TEST_F(LinkE2e, BridgeClientThatFloodsAndNeverReadsCannotStopTelemetry) {
+  Viewer viewer(d.viewer_port);
+  ASSERT_EQ(viewer.wait_code(7, 24, 5000).size(), 24u);
+  int app = connect_app_wait(d.djigo_port, 5000);
+  ASSERT_GE(app, 0);
+  // The bridge gets at most half of the 1 Mbit/s bus (about 3800 frames a
+  // second), however fast the app writes.
+  long before = number_after(e2e_camsim_command(cam.control, "stats"), "\"frames_in\":");
+  int64_t t0 = e2e_now_ms();
+  // 1 MB of well-formed packets, then silence; the app never reads.
+  std::thread flood([app] {
+    Bytes chunk;
+    while (chunk.size() < 65536) {
+      Bytes p(23, 0);
+      const uint8_t state[10] = {0x0C, 0, 0, 0, 0, 0x91, 0x0D, 0, 0, 0x9C ^ 0x0C};
+      link_packet_build(p.data(), p.size(), {0x09, 0x01, 0x4242, 0x00, 0x01, 0x01}, state,
+                        sizeof state);
+      chunk.insert(chunk.end(), p.begin(), p.end());
+    }
+    for (int i = 0; i < 16; i++)
+      if (send(app, chunk.data(), chunk.size(), MSG_NOSIGNAL) <= 0) return;
+  });
+  // Telemetry comes ten times a second; every second of the next five still
+  // brings some.
+  for (int second = 0; second < 5; second++) {
+    SCOPED_TRACE(second);
+    int64_t end = e2e_now_ms() + 1000;
+    int records = 0;
+    for (int64_t left; (left = end - e2e_now_ms()) > 0;)
+      if (viewer.wait_code(7, 24, static_cast<int>(left)).size() == 24) records++;
+    EXPECT_GE(records, 3);
+    if (second == 0) {
+      long after = number_after(e2e_camsim_command(cam.control, "stats"), "\"frames_in\":");
+      double seconds = (e2e_now_ms() - t0) / 1000.0;
+      EXPECT_LT(after - before, 4500 * seconds + 500) << seconds;
+    }
+  }
+  shutdown(app, SHUT_RDWR);
+  flood.join();
+  close(app);
+}
+
 }  // namespace

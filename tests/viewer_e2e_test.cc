@@ -256,6 +256,20 @@ TEST_F(ViewerE2e, VideoFramingDataOnlyAndSharedSequence) {
   EXPECT_EQ(hud_get_u8(hud, HUD_VIDEO_CONNECTED), 1);
 }
 
+TEST_F(ViewerE2e, OverLongVideoIsDroppedWholeAndSaidOnce) {
+  Viewer v;
+  v.reg(port());
+  ASSERT_FALSE(v.wait_for([](const Datagram& d) { return d.reply(); }, 1000).bytes.empty());
+  // 65507 is the most a UDP datagram over IPv4 carries.
+  for (size_t size : {65001, 65507, 65001}) send_video(daemon.video_port, Bytes(size, 0x47));
+  send_video(daemon.video_port, Bytes(100, 0x33));
+  // One socket takes them in order: the first video out is the short one.
+  Datagram first = v.wait_for([](const Datagram& d) { return d.channel() == 1; }, 2000);
+  EXPECT_EQ(first.bytes.size(), 112u);
+  EXPECT_EQ(e2e_count(err(), "video: datagram over 65000 bytes dropped (said once)\n"), 1u);
+  v.send(port(), {1});
+}
+
 TEST_F(ViewerE2e, VideoConnectedLostAfterThreeSecondsAndBack) {
   Viewer v;
   v.reg(port());

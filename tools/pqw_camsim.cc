@@ -54,6 +54,7 @@ const char kUsage[] =
     "  silent 1|0   stop or resume sending (resuming sends the queries again)\n"
     "  corrupt N    truncate N    badlen N    burst N    (as the options above)\n"
     "  queries      send the identification queries now\n"
+    "  iso CODE     set the camera's ISO code (3 = 100 ... 9 = 6400) as the camera itself would\n"
     "  state        the simulated state as JSON (recording, mode, attitude, exposure, date, MAC)\n"
     "  stats        frames and packets in and out as JSON\n"
     "  quit         end the simulator\n";
@@ -258,6 +259,9 @@ std::string command(Camsim* cs, std::string text) {
     cs->badlen = n;
   } else if (word == "burst" && has_n) {
     if (!cs->silent) send_burst(cs, n);
+  } else if (word == "iso" && has_n && n <= 255) {
+    // A change on the camera's side, as if made on the camera itself.
+    cs->model.cam.iso = static_cast<uint8_t>(n);
   } else if (word == "queries") {
     if (!cs->silent) send_queries(cs);
   } else if (word == "state") {

@@ -72,7 +72,7 @@ void video_bridge_init() {
 
 void discovery_init() {
   fputs("Init device discovery\n", stderr);
-  int fd = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+  int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
   if (fd < 0) {
     discovery_fail(fd);
     return;

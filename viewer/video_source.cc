@@ -32,6 +32,7 @@ struct VideoSource {
   sockaddr_in bound{};
   std::atomic<uint32_t> last_receive{0};
   std::atomic<uint8_t> connected{0};
+  std::atomic<uint64_t> oversize_drops{0};
   pthread_t receive_thread{};
 };
 
@@ -47,7 +48,7 @@ void set_connected(uint8_t state) {
 
 void video_source_init() {
   fputs("Init video source\n", stderr);
-  int fd = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+  int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
   if (fd >= 0) {
     int flags = fcntl(fd, F_GETFL, 0);
     if (flags >= 0) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
@@ -96,6 +97,12 @@ void* video_receive_loop(void*) {
     // network stall the video with a trickle of empty datagrams.
     for (int i = 0; i < n; i++) {
       if (msgs[i].msg_len == 0) continue;
+      // The kernel cuts a datagram longer than the buffer and says so only
+      // in this flag; the cut video would be corrupt, so it goes whole.
+      if (msgs[i].msg_hdr.msg_flags & MSG_TRUNC) {
+        video_drop_oversize();
+        continue;
+      }
       last_length = msgs[i].msg_len;
       video_on_frame(buffers[i], msgs[i].msg_len);
     }
@@ -110,6 +117,11 @@ static void video_note_received() {
     fputs("video connected\n", stderr);
     set_connected(1);
   }
+}
+
+void video_drop_oversize() {
+  if (g_video.oversize_drops.fetch_add(1, std::memory_order_relaxed) == 0)
+    fprintf(stderr, "video: datagram over %zu bytes dropped (said once)\n", kVideoDatagramMax);
 }
 
 void video_on_datagram(const uint8_t* bytes, size_t length) {
@@ -138,3 +150,4 @@ void video_watchdog() {
 uint8_t video_connected() { return g_video.connected.load(); }
 uint32_t video_last_receive() { return g_video.last_receive.load(); }
 int video_socket() { return g_video.socket.load(); }
+uint64_t video_oversize_drops() { return g_video.oversize_drops.load(std::memory_order_relaxed); }

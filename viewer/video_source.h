@@ -26,6 +26,11 @@ void video_on_datagram(const uint8_t* bytes, size_t length);
 // (frame[0..11]), which is forwarded without a copy.
 void video_on_frame(uint8_t* frame, size_t length);
 
+// A datagram longer than kVideoDatagramMax: dropped whole and counted; the
+// first one is said on stderr.
+void video_drop_oversize();
+uint64_t video_oversize_drops();
+
 // The VideoSource connected byte and last receive time.
 uint8_t video_connected();
 uint32_t video_last_receive();

@@ -57,6 +57,10 @@ struct Settings {
   int latency_slices = 30;
   bool verbose = false;
   std::string daemon_config;  // configuration file text for the daemon (default: --sim's)
+  // A shell command that runs beside the daemon for the whole bench, with
+  // "{viewer}" replaced by the daemon's viewer port (e.g. the web console), so
+  // that its effect on the relay shows against a run without it.
+  std::string companion;
   // SCHED_FIFO for the relay and the bench: on a machine shared with other
   // work, the relay then keeps its core and its wake-ups are prompt, so the
   // figures say something about the relay and not about the neighbours.
@@ -656,10 +660,13 @@ int main(int argc, char** argv) {
       g_set.daemon_config = argv[i + 1];
     else if (a == "--run-seconds")
       g_set.run_s = atof(argv[i + 1]);
+    else if (a == "--companion")
+      g_set.companion = argv[i + 1];
     else {
       fprintf(stderr,
               "usage: pqw-bench-video-relay [--bin DIR] [--sizes 1400,16000] "
               "[--viewers 1,5,20] [--relay-cpu 0] [--bench-cpu 1] [--run-seconds 0.25] "
+              "[--companion 'CMD {viewer}'] "
               "[--verbose] [--no-realtime]\n");
       return 2;
     }
@@ -728,6 +735,33 @@ int main(int argc, char** argv) {
       printf("daemon video thread not found: the daemon runs without SCHED_FIFO\n");
   }
 
+  pid_t companion = -1;
+  if (!g_set.companion.empty()) {
+    std::string cmd = g_set.companion;
+    for (size_t at; (at = cmd.find("{viewer}")) != std::string::npos;)
+      cmd.replace(at, 8, std::to_string(viewer_port));
+    companion = fork();
+    if (companion == 0) {
+      // An ordinary process free to run on any core, as it would on the Pi,
+      // not the bench's real-time class and core.
+      sched_param sp{};
+      sched_setscheduler(0, SCHED_OTHER, &sp);
+      cpu_set_t all;
+      CPU_ZERO(&all);
+      for (int c = 0; c < CPU_SETSIZE; c++) CPU_SET(c, &all);
+      sched_setaffinity(0, sizeof all, &all);
+      int fd = open((dir + "/companion.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      if (fd >= 0) {
+        dup2(fd, 1);
+        dup2(fd, 2);
+      }
+      execl("/bin/sh", "sh", "-c", ("exec " + cmd).c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    printf("companion: %s\n", cmd.c_str());
+    usleep(500000);
+  }
+
   std::vector<Row> rows;
   double guess = 20000;
   // The next K in the list (to scale the first guess of the next search).
@@ -788,6 +822,7 @@ int main(int argc, char** argv) {
     }
   }
   stop(daemon);
+  stop(companion);
 
   printf(
       "\n| size | K | relay | lossless in/s | delivered/s | MB/s | CPU s/GB | p50 us | p99 us "

@@ -101,8 +101,10 @@ for tool in systemctl deb-systemd-helper deb-systemd-invoke; do
   printf '#!/bin/sh\necho "%s $*" >> "%s/calls.log"\nexit 0\n' "$tool" "$tmp" >"$tmp/bin/$tool"
 done
 chmod +x "$tmp/bin"/*
-for step in "remove:deb-systemd-helper mask pelquarinthos-wired.service" \
-  "purge:deb-systemd-helper purge pelquarinthos-wired.service|deb-systemd-helper unmask pelquarinthos-wired.service"; do
+u=pelquarinthos-wired.service
+w=pelquarinthos-wired-web.service
+for step in "remove:deb-systemd-helper mask $u|deb-systemd-helper mask $w" \
+  "purge:deb-systemd-helper purge $u|deb-systemd-helper unmask $u|deb-systemd-helper purge $w|deb-systemd-helper unmask $w"; do
   rm -f "$tmp/calls.log"
   env -i PATH="$tmp/bin:/usr/bin:/bin" "$tmp/control/postrm" "${step%%:*}" >/dev/null 2>&1
   calls=$(grep deb-systemd-helper "$tmp/calls.log" 2>/dev/null | paste -sd'|')

@@ -32,6 +32,7 @@ check "default settings file" cmp -s "$stage/usr/share/pelquarinthos-wired/pelqu
   "$srcdir/packaging/pelquarinthos-wired.conf"
 check "nothing is installed on /boot itself" [ ! -e "$stage/boot" ]
 check "service unit" [ -f "$stage/lib/systemd/system/pelquarinthos-wired.service" ]
+check "web console unit" [ -f "$stage/lib/systemd/system/pelquarinthos-wired-web.service" ]
 check "the simulation unit is an example, not an installed unit" \
   [ -f "$stage/usr/share/doc/pelquarinthos-wired/examples/pelquarinthos-wired-sim.service" -a \
     ! -e "$stage/lib/systemd/system/pelquarinthos-wired-sim.service" ]
@@ -40,6 +41,7 @@ check "the simulation unit is an example, not an installed unit" \
 unexpected=$(cd "$stage" && find . \( -type f -o -type l \) |
   grep -v -e '^\./usr/' -e '^\./var/lib/pelquarinthos-wired/' \
     -e '^\./lib/systemd/system/pelquarinthos-wired\.service$' \
+    -e '^\./lib/systemd/system/pelquarinthos-wired-web\.service$' \
     -e '^\./etc/default/pelquarinthos-wired$')
 check "no file outside the layout: $unexpected" [ -z "$unexpected" ]
 check "the service's environment file" grep -q '^#PQW_VIEWER_ALLOW=' "$stage/etc/default/pelquarinthos-wired"

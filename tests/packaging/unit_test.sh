@@ -27,9 +27,11 @@ check "sim unit runs unprivileged" grep -qxF "DynamicUser=yes" "$sim"
 if command -v systemd-analyze >/dev/null; then
   daemon=$build/bin/pelquarinthos-wired
   [ -x "$daemon" ] || daemon=/bin/true
-  for u in "$unit" "$sim"; do
+  web=$build/bin/pqw-web
+  [ -x "$web" ] || web=/bin/true
+  for u in "$unit" "$sim" "$build/packaging/pelquarinthos-wired-web.service"; do
     name=$(basename "$u")
-    sed "s|/usr/bin/pelquarinthos-wired|$daemon|" "$u" >"$tmp/$name"
+    sed -e "s|/usr/bin/pelquarinthos-wired|$daemon|" -e "s|/usr/bin/pqw-web|$web|" "$u" >"$tmp/$name"
     out=$(systemd-analyze verify --man=no "$tmp/$name" 2>&1)
     rc=$?
     check "systemd-analyze verify $name: exit $rc, output: $out" [ "$rc$out" = 0 ]

@@ -1,0 +1,237 @@
+#include "web/web_api.h"
+
+#include <cjson/cJSON.h>
+#include <sys/random.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "control/camera_vocabulary.h"
+
+namespace {
+
+WebAnswer error(int status, const char* why) {
+  cJSON* o = cJSON_CreateObject();
+  cJSON_AddStringToObject(o, "error", why);
+  char* text = cJSON_PrintUnformatted(o);
+  std::string out = text ? text : "{}";
+  cJSON_free(text);
+  cJSON_Delete(o);
+  return {status, out};
+}
+
+cJSON* parse_object(const char* body, size_t length) {
+  if (!body) return nullptr;
+  const char* end = nullptr;
+  cJSON* o = cJSON_ParseWithLengthOpts(body, length, &end, false);
+  // cJSON stops after the first value; anything but blanks after it makes
+  // the body something else than one object.
+  bool rest_blank = o && end;
+  for (const char* p = end; rest_blank && p < body + length && *p; p++)
+    rest_blank = *p == ' ' || *p == '\t' || *p == '\r' || *p == '\n';
+  if (cJSON_IsObject(o) && rest_blank) return o;
+  cJSON_Delete(o);
+  return nullptr;
+}
+
+WebAnswer printed(cJSON* o) {
+  char* text = cJSON_PrintUnformatted(o);
+  cJSON_Delete(o);
+  if (!text) return error(400, "cannot encode the command");
+  std::string out = text;
+  cJSON_free(text);
+  if (out.size() > kWebCommandMax) return error(413, "command longer than 255 characters");
+  return {202, out};
+}
+
+// A setting value as the daemon reads it: a text; a whole number or a
+// boolean is written out as one ("1", "0").
+bool value_text(const cJSON* v, std::string* out) {
+  if (cJSON_IsString(v)) {
+    *out = v->valuestring;
+    return true;
+  }
+  if (cJSON_IsBool(v)) {
+    out->assign(1, cJSON_IsTrue(v) ? '1' : '0');
+    return true;
+  }
+  if (cJSON_IsNumber(v) && v->valuedouble >= -2147483648.0 && v->valuedouble <= 2147483647.0 &&
+      v->valuedouble == static_cast<double>(static_cast<int64_t>(v->valuedouble))) {
+    *out = std::to_string(static_cast<int64_t>(v->valuedouble));
+    return true;
+  }
+  return false;
+}
+
+// Equal in time that does not depend on where the texts differ.
+bool same_text(const std::string& a, const std::string& b) {
+  unsigned diff = a.size() != b.size();
+  size_t n = std::max(a.size(), b.size());
+  for (size_t i = 0; i < n; i++) {
+    unsigned char x = i < a.size() ? a[i] : 0, y = i < b.size() ? b[i] : 0;
+    diff |= x ^ y;
+  }
+  return diff == 0;
+}
+
+std::string new_token() {
+  unsigned char raw[16] = {};
+  size_t got = 0;
+  while (got < sizeof raw) {
+    ssize_t n = getrandom(raw + got, sizeof raw - got, 0);
+    if (n <= 0) break;
+    got += static_cast<size_t>(n);
+  }
+  std::string hex;
+  char two[3];
+  for (unsigned char c : raw) {
+    snprintf(two, sizeof two, "%02x", c);
+    hex += two;
+  }
+  return got == sizeof raw ? hex : "";
+}
+
+}  // namespace
+
+WebAnswer web_command_body(const char* body, size_t length) {
+  if (length > kWebCommandMax) return error(413, "command longer than 255 characters");
+  cJSON* o = parse_object(body, length);
+  if (!o) return error(400, "the body must be one JSON object");
+  const cJSON* cmd = cJSON_GetObjectItemCaseSensitive(o, "cmd");
+  if (!cJSON_IsString(cmd) || !cmd->valuestring[0]) {
+    cJSON_Delete(o);
+    return error(400, "the object needs a text \"cmd\"");
+  }
+  return printed(o);
+}
+
+WebAnswer web_settings_body(const char* body, size_t length) {
+  if (length > kWebBodyMax) return error(413, "body too long");
+  cJSON* in = parse_object(body, length);
+  if (!in) return error(400, "the body must be one JSON object");
+  const cJSON* name = cJSON_GetObjectItemCaseSensitive(in, "name");
+  if (!cJSON_IsString(name) || !name->valuestring[0]) {
+    cJSON_Delete(in);
+    return error(400, "the object needs a text \"name\"");
+  }
+  cJSON* out = cJSON_CreateObject();
+  cJSON_AddStringToObject(out, "cmd", "updateparam");
+  cJSON_AddStringToObject(out, "name", name->valuestring);
+  char key[16];
+  for (int i = 1; i <= 12; i++) {
+    if (i == 1)
+      snprintf(key, sizeof key, "value");
+    else
+      snprintf(key, sizeof key, "value%d", i);
+    const cJSON* v = cJSON_GetObjectItemCaseSensitive(in, key);
+    if (!v) continue;
+    std::string text;
+    if (!value_text(v, &text)) {
+      cJSON_Delete(in);
+      cJSON_Delete(out);
+      return error(400, "values must be texts, whole numbers or booleans");
+    }
+    cJSON_AddStringToObject(out, key, text.c_str());
+  }
+  cJSON_Delete(in);
+  return printed(out);
+}
+
+std::string web_login_pin(const char* body, size_t length) {
+  if (length > kWebBodyMax) return "";
+  cJSON* o = parse_object(body, length);
+  const cJSON* pin = cJSON_GetObjectItemCaseSensitive(o, "pin");
+  std::string out = cJSON_IsString(pin) ? pin->valuestring : "";
+  cJSON_Delete(o);
+  return out;
+}
+
+bool web_same_origin(const char* content_type, const char* origin, const char* host,
+                     const char* fetch_site) {
+  if (!content_type || strncasecmp(content_type, "application/json", 16) != 0) return false;
+  char c = content_type[16];
+  if (c != '\0' && c != ';' && c != ' ') return false;
+  if (fetch_site && strcmp(fetch_site, "cross-site") == 0) return false;
+  if (fetch_site && strcmp(fetch_site, "same-site") == 0) return false;
+  if (!origin) return true;  // not a browser, or one that sends no Origin on same-origin
+  if (!host || !host[0]) return false;
+  return strcmp(origin, (std::string("http://") + host).c_str()) == 0;
+}
+
+WebLogin web_pin_login(WebPinState* st, const std::string& pin, int64_t now_ms, std::string* token,
+                       int64_t* retry_ms) {
+  *retry_ms = 0;
+  if (now_ms < st->locked_until_ms) {
+    *retry_ms = st->locked_until_ms - now_ms;
+    return WebLogin::wait;
+  }
+  if (!st->pin.empty() && !same_text(pin, st->pin)) {
+    st->failures = std::min(st->failures + 1, 16);
+    int64_t delay = std::min<int64_t>(int64_t{500} << std::min(st->failures - 1, 6), 30000);
+    st->locked_until_ms = now_ms + delay;
+    *retry_ms = delay;
+    return WebLogin::wrong;
+  }
+  st->failures = 0;
+  *token = new_token();
+  if (token->empty()) return WebLogin::wrong;
+  st->tokens[st->next_slot] = *token;
+  st->next_slot = (st->next_slot + 1) % kWebSessions;
+  return WebLogin::ok;
+}
+
+bool web_pin_session_ok(const WebPinState& st, const char* cookie_header) {
+  if (st.pin.empty()) return true;
+  if (!cookie_header) return false;
+  // "a=1; pqw_session=HEX; b=2"
+  std::string h = cookie_header;
+  std::string key = std::string(kWebCookieName) + "=";
+  size_t at = 0;
+  while ((at = h.find(key, at)) != std::string::npos) {
+    if (at == 0 || h[at - 1] == ' ' || h[at - 1] == ';') {
+      size_t start = at + key.size();
+      size_t end = h.find(';', start);
+      std::string value = h.substr(start, end == std::string::npos ? end : end - start);
+      bool found = false;
+      for (const std::string& t : st.tokens) found |= !t.empty() && same_text(t, value);
+      if (found) return true;
+    }
+    at += key.size();
+  }
+  return false;
+}
+
+std::string web_pin_cookie(const std::string& token) {
+  return std::string(kWebCookieName) + "=" + token + "; Path=/; HttpOnly; SameSite=Strict";
+}
+
+std::string web_vocabulary_json() {
+  cJSON* o = cJSON_CreateObject();
+  auto texts = [](cJSON* parent, const char* name, auto& list, auto text_of) {
+    cJSON* a = cJSON_AddArrayToObject(parent, name);
+    for (const auto& v : list) {
+      std::string t(text_of(v));
+      cJSON_AddItemToArray(a, cJSON_CreateString(t.c_str()));
+    }
+  };
+  texts(o, "iso", kCameraIsoValues, [](const CameraIsoValue& v) { return v.text; });
+  texts(o, "shutter", kCameraShutterTexts, [](std::string_view v) { return v; });
+  cJSON* ev = cJSON_AddArrayToObject(o, "ev");
+  for (int t : kCameraEvTenths) {
+    char text[8];
+    snprintf(text, sizeof text, "%.1f", t / 10.0);
+    cJSON_AddItemToArray(ev, cJSON_CreateString(text));
+  }
+  texts(o, "wb", kCameraWbPresets, [](const CameraWbPreset& w) { return w.name; });
+  cJSON* custom = cJSON_AddObjectToObject(o, "wb_custom");
+  cJSON_AddNumberToObject(custom, "min", kCameraWbCustomMin);
+  cJSON_AddNumberToObject(custom, "max", kCameraWbCustomMax);
+  cJSON_AddNumberToObject(custom, "step", kCameraWbCustomStep);
+  texts(o, "video_mode", kCameraImageModes, [](std::string_view v) { return v; });
+  char* text = cJSON_PrintUnformatted(o);
+  std::string out = text ? text : "{}";
+  cJSON_free(text);
+  cJSON_Delete(o);
+  return out;
+}

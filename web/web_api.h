@@ -1,0 +1,65 @@
+// The parts of pqw-web's HTTP API that judge what a client sent: request
+// bodies, the same-origin check, the PIN and its sessions. No sockets here.
+//
+//   web_command_body("{\"cmd\":\"record\",\"param\":\"start\"}")  -> 202, the text to send
+//   web_command_body("[1]")                                      -> 400 {"error":...}
+//   web_settings_body("{\"name\":\"osd_enabled\",\"value\":\"1\"}")
+//     -> 202, {"cmd":"updateparam","name":"osd_enabled","value":"1"}
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+// The daemon cuts a command text at 255 characters, after which it no longer
+// parses: a longer command could never work.
+inline constexpr size_t kWebCommandMax = 255;
+// The most a POST body may carry before it is refused unread.
+inline constexpr size_t kWebBodyMax = 4096;
+
+struct WebAnswer {
+  int status;        // 202 accepted, 400 bad body, 413 too long
+  std::string text;  // 202: the command to send; otherwise {"error":"..."}
+};
+
+// A viewer JSON command: a JSON object with a text "cmd".
+WebAnswer web_command_body(const char* body, size_t length);
+// {"name": text, "value": text or number, "value2".."value12": the same}
+// becomes the matching "updateparam" command.
+WebAnswer web_settings_body(const char* body, size_t length);
+// {"pin": text}: the PIN as sent, or "" when the body holds none.
+std::string web_login_pin(const char* body, size_t length);
+
+// A request that changes something must come from our own page: a JSON body
+// (which a form on another site cannot send without asking first), and an
+// Origin, when the browser sends one, naming the host it was sent to.
+// Sec-Fetch-Site, when present, must not say "cross-site".
+bool web_same_origin(const char* content_type, const char* origin, const char* host,
+                     const char* fetch_site);
+
+// PIN sessions: a few random tokens, the oldest replaced first. Wrong PINs
+// wait longer each time (doubling from 500 ms up to 30 s) before the next
+// attempt is even compared.
+inline constexpr int kWebSessions = 16;
+struct WebPinState {
+  std::string pin;  // empty: no PIN, everything open
+  std::string tokens[kWebSessions];
+  int next_slot = 0;
+  int failures = 0;
+  int64_t locked_until_ms = 0;
+};
+enum class WebLogin { ok, wrong, wait };
+// On ok, *token gets the new session token for the cookie. On wait (and
+// wrong), *retry_ms says how long until the next attempt is compared.
+WebLogin web_pin_login(WebPinState* st, const std::string& pin, int64_t now_ms, std::string* token,
+                       int64_t* retry_ms);
+// The request's Cookie header carries a live session (or no PIN is set).
+bool web_pin_session_ok(const WebPinState& st, const char* cookie_header);
+// The Set-Cookie value for a token.
+std::string web_pin_cookie(const std::string& token);
+inline constexpr const char* kWebCookieName = "pqw_session";
+
+// The values the camera commands accept, as the page's pickers offer them:
+// {"iso":[...],"shutter":[...],"ev":[...],"wb":[...],"wb_custom":{min,max,step},
+//  "video_mode":[...]}.
+std::string web_vocabulary_json();

@@ -1,0 +1,183 @@
+// What the API answers to good and bad bodies, the same-origin rule and the
+// PIN sessions.
+#include <cjson/cJSON.h>
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "web/web_api.h"
+
+namespace {
+
+TEST(WebApi, CommandBodies) {
+  const std::string long_cmd = "{\"cmd\":\"" + std::string(250, 'a') + "\"}";
+  const struct {
+    std::string body;
+    int status;
+    const char* sent;
+  } kBodies[] = {
+      {"{\"cmd\":\"record\",\"param\":\"start\"}", 202, "{\"cmd\":\"record\",\"param\":\"start\"}"},
+      {" { \"cmd\" : \"iso\", \"param\" : \"400\" } ", 202, "{\"cmd\":\"iso\",\"param\":\"400\"}"},
+      {"{\"cmd\":\"x\",\"value1\":\"\\u00e9\"}", 202, "{\"cmd\":\"x\",\"value1\":\"\xc3\xa9\"}"},
+      {"", 400, nullptr},
+      {"[1]", 400, nullptr},
+      {"\"cmd\"", 400, nullptr},
+      {"{\"cmd\":1}", 400, nullptr},
+      {"{\"cmd\":\"\"}", 400, nullptr},
+      {"{\"param\":\"start\"}", 400, nullptr},
+      {"{\"cmd\":\"record\"", 400, nullptr},
+      {"{\"cmd\":\"record\"}garbage", 400, nullptr},
+      {long_cmd, 413, nullptr},
+      {std::string(256, ' '), 413, nullptr},
+  };
+  for (const auto& b : kBodies) {
+    WebAnswer a = web_command_body(b.body.data(), b.body.size());
+    EXPECT_EQ(a.status, b.status) << b.body;
+    if (b.sent) {
+      EXPECT_EQ(a.text, b.sent);
+    } else {
+      cJSON* e = cJSON_Parse(a.text.c_str());
+      EXPECT_TRUE(cJSON_IsString(cJSON_GetObjectItem(e, "error"))) << a.text;
+      cJSON_Delete(e);
+    }
+  }
+  // Not NUL-terminated: only the given bytes count.
+  const char raw[] = "{\"cmd\":\"shot\"}XXXX";
+  EXPECT_EQ(web_command_body(raw, 14).status, 202);
+}
+
+TEST(WebApi, SettingsBodies) {
+  const struct {
+    const char* body;
+    int status;
+    const char* sent;
+  } kBodies[] = {
+      {"{\"name\":\"osd_enabled\",\"value\":\"1\"}", 202,
+       "{\"cmd\":\"updateparam\",\"name\":\"osd_enabled\",\"value\":\"1\"}"},
+      {"{\"name\":\"osd_borders\",\"value\":300,\"value2\":7}", 202,
+       "{\"cmd\":\"updateparam\",\"name\":\"osd_borders\",\"value\":\"300\",\"value2\":\"7\"}"},
+      {"{\"name\":\"hud_enabled\",\"value\":false}", 202,
+       "{\"cmd\":\"updateparam\",\"name\":\"hud_enabled\",\"value\":\"0\"}"},
+      {"{\"name\":\"wifi\",\"value4\":\"2\",\"value12\":\"US\",\"other\":1}", 202,
+       "{\"cmd\":\"updateparam\",\"name\":\"wifi\",\"value4\":\"2\",\"value12\":\"US\"}"},
+      {"{\"value\":\"1\"}", 400, nullptr},
+      {"{\"name\":\"x\",\"value\":1.5}", 400, nullptr},
+      {"{\"name\":\"x\",\"value\":[1]}", 400, nullptr},
+      {"{\"name\":\"x\",\"value\":1e300}", 400, nullptr},
+      {"{\"name\":\"x\",\"value\":null}", 400, nullptr},
+      {"null", 400, nullptr},
+  };
+  for (const auto& b : kBodies) {
+    WebAnswer a = web_settings_body(b.body, strlen(b.body));
+    EXPECT_EQ(a.status, b.status) << b.body;
+    if (b.sent) {
+      EXPECT_EQ(a.text, b.sent);
+    }
+  }
+  std::string big = "{\"name\":\"wifi\",\"value5\":\"" + std::string(300, 'n') + "\"}";
+  EXPECT_EQ(web_settings_body(big.data(), big.size()).status, 413);
+}
+
+TEST(WebApi, SameOriginOnly) {
+  const struct {
+    const char* type;
+    const char* origin;
+    const char* host;
+    const char* site;
+    bool ok;
+  } kCases[] = {
+      {"application/json", "http://pi:8080", "pi:8080", "same-origin", true},
+      {"application/json; charset=utf-8", nullptr, "pi:8080", nullptr, true},  // curl
+      {"Application/JSON", "http://pi:8080", "pi:8080", nullptr, true},
+      {"application/json", "http://evil.example", "pi:8080", "cross-site", false},
+      {"application/json", "http://evil.example", "pi:8080", nullptr, false},
+      {"application/json", nullptr, "pi:8080", "cross-site", false},
+      {"application/json", "http://other.pi:8080", "pi:8080", "same-site", false},
+      {"application/jsonp", nullptr, "pi:8080", nullptr, false},
+      {"text/plain", nullptr, "pi:8080", nullptr, false},  // what a foreign form can send
+      {nullptr, nullptr, "pi:8080", nullptr, false},
+      {"application/json", "null", "pi:8080", nullptr, false},
+      {"application/json", "http://pi:8080", nullptr, nullptr, false},
+  };
+  for (const auto& c : kCases)
+    EXPECT_EQ(web_same_origin(c.type, c.origin, c.host, c.site), c.ok)
+        << (c.type ? c.type : "-") << " " << (c.origin ? c.origin : "-");
+}
+
+TEST(WebApi, PinSessionsAndSlowerWrongPins) {
+  WebPinState st;
+  std::string token;
+  int64_t retry = 0;
+  EXPECT_TRUE(web_pin_session_ok(st, nullptr));  // no PIN: open
+  st.pin = "2468";
+  EXPECT_FALSE(web_pin_session_ok(st, nullptr));
+
+  // Each wrong PIN doubles the wait; a try inside the wait is not compared,
+  // not even the right PIN.
+  const struct {
+    int64_t now;
+    const char* pin;
+    WebLogin result;
+    int64_t retry;
+  } kTries[] = {
+      {0, "1111", WebLogin::wrong, 500},    {499, "2468", WebLogin::wait, 1},
+      {500, "1112", WebLogin::wrong, 1000}, {1500, "1113", WebLogin::wrong, 2000},
+      {3000, "2468", WebLogin::wait, 500},  {3500, "2468", WebLogin::ok, 0},
+      {3500, "9", WebLogin::wrong, 500},
+  };
+  for (const auto& t : kTries) {
+    EXPECT_EQ(web_pin_login(&st, t.pin, t.now, &token, &retry), t.result) << t.now;
+    EXPECT_EQ(retry, t.retry) << t.now;
+  }
+  for (int i = 0; i < 20; i++) web_pin_login(&st, "0", 1000000 * (i + 1), &token, &retry);
+  EXPECT_EQ(retry, 30000);  // the wait stops growing
+
+  ASSERT_EQ(web_pin_login(&st, "2468", 99999999, &token, &retry), WebLogin::ok);
+  EXPECT_EQ(token.size(), 32u);
+  EXPECT_EQ(web_pin_cookie(token), "pqw_session=" + token + "; Path=/; HttpOnly; SameSite=Strict");
+  const struct {
+    std::string cookie;
+    bool ok;
+  } kCookies[] = {
+      {"pqw_session=" + token, true},   {"a=1; pqw_session=" + token + "; b=2", true},
+      {"xpqw_session=" + token, false}, {"pqw_session=" + token.substr(1), false},
+      {"pqw_session=", false},          {"", false},
+  };
+  for (const auto& c : kCookies)
+    EXPECT_EQ(web_pin_session_ok(st, c.cookie.c_str()), c.ok) << c.cookie;
+  EXPECT_EQ(web_login_pin("{\"pin\":\"12\"}", 12), "12");
+  EXPECT_EQ(web_login_pin("{\"pin\":12}", 10), "");
+
+  // Old sessions give way to new ones.
+  std::string first;
+  web_pin_login(&st, "2468", 99999999, &first, &retry);
+  for (int i = 0; i < kWebSessions; i++) web_pin_login(&st, "2468", 99999999, &token, &retry);
+  EXPECT_FALSE(web_pin_session_ok(st, ("pqw_session=" + first).c_str()));
+  EXPECT_TRUE(web_pin_session_ok(st, ("pqw_session=" + token).c_str()));
+}
+
+TEST(WebApi, VocabularyFromTheDispatcherTables) {
+  cJSON* v = cJSON_Parse(web_vocabulary_json().c_str());
+  ASSERT_NE(v, nullptr);
+  const struct {
+    const char* list;
+    int size;
+    const char* first;
+    const char* last;
+  } kLists[] = {{"iso", 8, "auto", "6400"},
+                {"shutter", 57, "30s", "8000"},
+                {"ev", 19, "3.0", "-3.0"},
+                {"wb", 5, "auto", "neon"},
+                {"video_mode", 4, "auto", "manual"}};
+  for (const auto& l : kLists) {
+    const cJSON* a = cJSON_GetObjectItem(v, l.list);
+    ASSERT_EQ(cJSON_GetArraySize(a), l.size) << l.list;
+    EXPECT_STREQ(cJSON_GetArrayItem(a, 0)->valuestring, l.first);
+    EXPECT_STREQ(cJSON_GetArrayItem(a, l.size - 1)->valuestring, l.last);
+  }
+  EXPECT_EQ(cJSON_GetObjectItem(cJSON_GetObjectItem(v, "wb_custom"), "max")->valueint, 25500);
+  cJSON_Delete(v);
+}
+
+}  // namespace

@@ -1,0 +1,360 @@
+#include "web/web_http.h"
+
+#include <arpa/inet.h>
+#include <microhttpd.h>
+#include <netinet/in.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "web/web_api.h"
+#include "web/web_assets.h"
+#include "web/web_link.h"
+
+namespace {
+
+constexpr int64_t kKeepAliveMs = 15000;
+static_assert(kWebLinkTickMs + 25 < kWebLiveRepeatMs, "a tick, even a late one, repeats in time");
+constexpr unsigned kStreamTimeoutS = 60;
+
+// A page that only ever talks to the host it came from: nothing from the
+// internet, no framing (a framed page could be tricked into a tap on record).
+constexpr const char* kSecurityPolicy =
+    "default-src 'self'; img-src 'self' data:; connect-src 'self'; frame-ancestors 'none'; "
+    "base-uri 'none'; form-action 'none'";
+
+int64_t now_ms() {
+  using namespace std::chrono;
+  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+struct Stream;
+
+struct Request {
+  std::string body;
+  bool too_long = false;
+  bool answered = false;
+};
+
+}  // namespace
+
+struct WebServer {
+  MHD_Daemon* daemon = nullptr;
+  WebLink* link = nullptr;
+  uint16_t port = 0;
+  std::mutex mu;  // guards everything below
+  WebPinState pin;
+  std::vector<Stream*> suspended;
+  unsigned streams = 0;
+  uint64_t notified_version = 0;
+  bool live = false;
+  bool quitting = false;
+};
+
+namespace {
+
+struct Stream {
+  WebServer* server = nullptr;
+  MHD_Connection* connection = nullptr;
+  uint64_t version = UINT64_MAX;  // none sent yet
+  std::string pending;
+  size_t offset = 0;
+  int64_t last_sent_ms = 0;
+};
+
+MHD_Result answer(MHD_Connection* c, unsigned status, const std::string& body,
+                  const char* type = "application/json",
+                  const std::vector<std::pair<const char*, std::string>>& extra = {}) {
+  MHD_Response* r = MHD_create_response_from_buffer(body.size(), const_cast<char*>(body.data()),
+                                                    MHD_RESPMEM_MUST_COPY);
+  if (!r) return MHD_NO;
+  MHD_add_response_header(r, "Content-Type", type);
+  MHD_add_response_header(r, "Cache-Control", "no-store");
+  MHD_add_response_header(r, "Content-Security-Policy", kSecurityPolicy);
+  MHD_add_response_header(r, "X-Content-Type-Options", "nosniff");
+  MHD_add_response_header(r, "X-Frame-Options", "DENY");
+  MHD_add_response_header(r, "Referrer-Policy", "no-referrer");
+  for (const auto& [name, value] : extra) MHD_add_response_header(r, name, value.c_str());
+  MHD_Result ok = MHD_queue_response(c, status, r);
+  MHD_destroy_response(r);
+  return ok;
+}
+
+MHD_Result error(MHD_Connection* c, unsigned status, const char* why) {
+  return answer(c, status, std::string("{\"error\":\"") + why + "\"}");
+}
+
+const char* header(MHD_Connection* c, const char* name) {
+  return MHD_lookup_connection_value(c, MHD_HEADER_KIND, name);
+}
+
+ssize_t stream_read(void* cls, uint64_t, char* buf, size_t max) {
+  auto* st = static_cast<Stream*>(cls);
+  WebServer* s = st->server;
+  for (;;) {
+    if (st->offset < st->pending.size()) {
+      size_t n = std::min(max, st->pending.size() - st->offset);
+      memcpy(buf, st->pending.data() + st->offset, n);
+      st->offset += n;
+      return static_cast<ssize_t>(n);
+    }
+    st->pending.clear();
+    st->offset = 0;
+    int64_t now = now_ms();
+    uint64_t version = 0;
+    std::string json = web_link_status(s->link, &version);
+    bool live;
+    {
+      std::lock_guard<std::mutex> lock(s->mu);
+      live = s->live;
+    }
+    // Every tick repeats the snapshot on a live link (a tick is shorter
+    // than kWebLiveRepeatMs); half a tick keeps a stream that has just sent
+    // a change from sending it twice.
+    if (version != st->version || (live && now - st->last_sent_ms >= kWebLinkTickMs / 2)) {
+      st->version = version;
+      st->pending = "data: " + json + "\n\n";
+      st->last_sent_ms = now;
+      continue;
+    }
+    if (now - st->last_sent_ms >= kKeepAliveMs) {
+      // A comment line: keeps proxies and the idle time-out from closing us.
+      st->pending = ": keep-alive\n\n";
+      st->last_sent_ms = now;
+      continue;
+    }
+    std::lock_guard<std::mutex> lock(s->mu);
+    if (s->quitting) return MHD_CONTENT_READER_END_OF_STREAM;
+    // A change announced between reading the snapshot and here would be
+    // missed by a stream that suspends now.
+    if (s->notified_version > st->version && st->version != UINT64_MAX) continue;
+    MHD_suspend_connection(st->connection);
+    s->suspended.push_back(st);
+    return 0;
+  }
+}
+
+void stream_free(void* cls) {
+  auto* st = static_cast<Stream*>(cls);
+  WebServer* s = st->server;
+  {
+    std::lock_guard<std::mutex> lock(s->mu);
+    auto& v = s->suspended;
+    v.erase(std::remove(v.begin(), v.end(), st), v.end());
+    s->streams--;
+  }
+  delete st;
+}
+
+MHD_Result events(WebServer* s, MHD_Connection* c) {
+  auto* st = new Stream;
+  st->server = s;
+  st->connection = c;
+  {
+    std::lock_guard<std::mutex> lock(s->mu);
+    if (s->streams >= kWebStreamsMax || s->quitting) {
+      delete st;
+      return error(c, 503, "too many event streams");
+    }
+    s->streams++;
+  }
+  MHD_Response* r =
+      MHD_create_response_from_callback(MHD_SIZE_UNKNOWN, 4096, stream_read, st, stream_free);
+  if (!r) {
+    stream_free(st);
+    return MHD_NO;
+  }
+  MHD_add_response_header(r, "Content-Type", "text/event-stream");
+  MHD_add_response_header(r, "Cache-Control", "no-store");
+  MHD_add_response_header(r, "X-Content-Type-Options", "nosniff");
+  MHD_set_connection_option(c, MHD_CONNECTION_OPTION_TIMEOUT, kStreamTimeoutS);
+  MHD_Result ok = MHD_queue_response(c, 200, r);
+  MHD_destroy_response(r);
+  return ok;
+}
+
+MHD_Result login(WebServer* s, MHD_Connection* c, const Request& req) {
+  std::string token;
+  int64_t retry = 0;
+  WebLogin result;
+  {
+    std::lock_guard<std::mutex> lock(s->mu);
+    result = web_pin_login(&s->pin, web_login_pin(req.body.data(), req.body.size()), now_ms(),
+                           &token, &retry);
+  }
+  if (result == WebLogin::ok)
+    return answer(c, 200, "{\"ok\":true}", "application/json",
+                  {{"Set-Cookie", web_pin_cookie(token)}});
+  std::string seconds = std::to_string((retry + 999) / 1000);
+  return answer(c, result == WebLogin::wait ? 429 : 403,
+                std::string("{\"error\":\"") +
+                    (result == WebLogin::wait ? "wait before the next try" : "wrong PIN") +
+                    "\",\"retry_ms\":" + std::to_string(retry) + "}",
+                "application/json", {{"Retry-After", seconds}});
+}
+
+MHD_Result post(WebServer* s, MHD_Connection* c, const std::string& url, const Request& req) {
+  if (!web_same_origin(header(c, "Content-Type"), header(c, "Origin"), header(c, "Host"),
+                       header(c, "Sec-Fetch-Site")))
+    return error(c, 403, "changes need a JSON body from this page");
+  if (url == "/api/login") return login(s, c, req);
+  bool session;
+  {
+    std::lock_guard<std::mutex> lock(s->mu);
+    session = web_pin_session_ok(s->pin, header(c, "Cookie"));
+  }
+  if (!session) return error(c, 401, "PIN needed");
+  bool settings = url == "/api/settings";
+  if (!settings && url != "/api/command") return error(c, 404, "no such path");
+  if (req.too_long) return error(c, 413, "body too long");
+  WebAnswer a = settings ? web_settings_body(req.body.data(), req.body.size())
+                         : web_command_body(req.body.data(), req.body.size());
+  if (a.status != 202) return answer(c, static_cast<unsigned>(a.status), a.text);
+  if (!web_link_send(s->link, a.text)) return error(c, 503, "could not send to the daemon");
+  if (settings) web_link_refresh_settings(s->link, 400);
+  // The command as sent, as a JSON value of its own.
+  return answer(c, 202, "{\"sent\":" + a.text + "}");
+}
+
+MHD_Result get(WebServer* s, MHD_Connection* c, const std::string& url) {
+  const std::string path = url == "/" ? "/index.html" : url;
+  for (size_t i = 0; i < kWebAssetCount; i++) {
+    const WebAsset& a = kWebAssets[i];
+    if (path == a.path) return answer(c, 200, std::string(a.data, a.size), a.type);
+  }
+  if (url.rfind("/api/", 0) != 0) return error(c, 404, "no such path");
+  bool session;
+  {
+    std::lock_guard<std::mutex> lock(s->mu);
+    session = web_pin_session_ok(s->pin, header(c, "Cookie"));
+  }
+  if (url == "/api/auth")
+    return answer(c, 200,
+                  std::string("{\"pin\":") + (s->pin.pin.empty() ? "false" : "true") +
+                      ",\"session\":" + (session ? "true" : "false") + "}");
+  if (!session) return error(c, 401, "PIN needed");
+  if (url == "/api/status") return answer(c, 200, web_link_status(s->link, nullptr));
+  if (url == "/api/events") return events(s, c);
+  if (url == "/api/vocabulary") return answer(c, 200, web_vocabulary_json());
+  if (url == "/api/settings") {
+    std::string report = web_link_settings(s->link);
+    if (report.empty()) return error(c, 503, "no configuration report from the daemon yet");
+    return answer(c, 200, report);
+  }
+  return error(c, 404, "no such path");
+}
+
+MHD_Result on_request(void* cls, MHD_Connection* c, const char* url, const char* method,
+                      const char*, const char* upload, size_t* upload_size, void** con_cls) {
+  auto* s = static_cast<WebServer*>(cls);
+  auto* req = static_cast<Request*>(*con_cls);
+  bool is_post = strcmp(method, "POST") == 0;
+  if (!req) {
+    req = new Request;
+    *con_cls = req;
+    if (is_post) {
+      // Refuse a declared oversized body before reading any of it.
+      const char* length = header(c, "Content-Length");
+      if (length && strtoull(length, nullptr, 10) > kWebBodyMax) {
+        req->answered = true;
+        return error(c, 413, "body too long");
+      }
+      return MHD_YES;
+    }
+  }
+  if (req->answered) {
+    *upload_size = 0;
+    return MHD_YES;
+  }
+  if (is_post && *upload_size) {
+    if (req->body.size() + *upload_size > kWebBodyMax)
+      req->too_long = true;
+    else
+      req->body.append(upload, *upload_size);
+    *upload_size = 0;
+    return MHD_YES;
+  }
+  req->answered = true;
+  std::string path = url ? url : "";
+  if (is_post) return post(s, c, path, *req);
+  if (strcmp(method, "GET") == 0) return get(s, c, path);
+  return error(c, 405, "GET or POST only");
+}
+
+void on_completed(void*, MHD_Connection*, void** con_cls, MHD_RequestTerminationCode) {
+  delete static_cast<Request*>(*con_cls);
+  *con_cls = nullptr;
+}
+
+}  // namespace
+
+WebServer* web_server_start(const WebServerOptions& options, WebLink* link) {
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(options.port);
+  if (inet_pton(AF_INET, options.address.c_str(), &addr.sin_addr) != 1) return nullptr;
+  auto* s = new WebServer;
+  s->link = link;
+  s->pin.pin = options.pin;
+  s->daemon = MHD_start_daemon(
+      MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_ALLOW_SUSPEND_RESUME |
+          MHD_USE_ERROR_LOG,
+      options.port, nullptr, nullptr, on_request, s, MHD_OPTION_SOCK_ADDR,
+      reinterpret_cast<sockaddr*>(&addr), MHD_OPTION_CONNECTION_LIMIT, kWebConnectionsMax,
+      MHD_OPTION_PER_IP_CONNECTION_LIMIT, kWebConnectionsPerIp, MHD_OPTION_CONNECTION_TIMEOUT,
+      kWebIdleTimeoutS, MHD_OPTION_CONNECTION_MEMORY_LIMIT, kWebConnectionMemory,
+      MHD_OPTION_NOTIFY_COMPLETED, on_completed, nullptr, MHD_OPTION_END);
+  if (!s->daemon) {
+    delete s;
+    return nullptr;
+  }
+  const MHD_DaemonInfo* info = MHD_get_daemon_info(s->daemon, MHD_DAEMON_INFO_BIND_PORT);
+  s->port = info ? info->port : options.port;
+  return s;
+}
+
+uint16_t web_server_port(const WebServer* s) { return s->port; }
+
+void web_server_notify(WebServer* s, bool changed, bool live) {
+  uint64_t version = 0;
+  if (changed) web_link_status(s->link, &version);
+  int64_t now = now_ms();
+  std::lock_guard<std::mutex> lock(s->mu);
+  if (changed) s->notified_version = version;
+  s->live = live;
+  auto& v = s->suspended;
+  for (auto it = v.begin(); it != v.end();) {
+    Stream* st = *it;
+    int64_t quiet = now - st->last_sent_ms;
+    if (changed || s->quitting || quiet >= kKeepAliveMs || (live && quiet >= kWebLinkTickMs / 2)) {
+      MHD_resume_connection(st->connection);
+      it = v.erase(it);
+    } else {
+      ++it;
+    }
+  }
+}
+
+void web_server_stop(WebServer* s) {
+  if (!s) return;
+  {
+    std::lock_guard<std::mutex> lock(s->mu);
+    s->quitting = true;
+  }
+  web_server_notify(s, false, false);
+  // Let the resumed streams end before the daemon closes their connections.
+  for (int i = 0; i < 50; i++) {
+    {
+      std::lock_guard<std::mutex> lock(s->mu);
+      if (s->streams == 0) break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  MHD_stop_daemon(s->daemon);
+  delete s;
+}

@@ -1,0 +1,193 @@
+#include "web/web_link.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <vector>
+
+#include "tools/viewer_decode.h"
+
+namespace {
+
+constexpr int64_t kRegisterEveryMs = 1000;
+constexpr int64_t kSettingsEveryMs = 10000;
+constexpr int64_t kHealthEveryMs = 1000;
+constexpr size_t kHealthMax = 8192;
+constexpr size_t kHeader = 12;
+constexpr size_t kMessageMax = 1488;
+constexpr size_t kBurstMax = 64;
+constexpr int64_t kBatchMs = 25;
+
+int64_t now_ms() {
+  using namespace std::chrono;
+  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+bool send_message(int fd, const uint8_t* msg, size_t n) {
+  if (fd < 0 || n > kMessageMax) return false;
+  uint8_t buf[kHeader + kMessageMax] = {'B'};
+  memcpy(buf + kHeader, msg, n);
+  return send(fd, buf, kHeader + n, MSG_DONTWAIT | MSG_NOSIGNAL) ==
+         static_cast<ssize_t>(kHeader + n);
+}
+
+// The health file is someone else's: read a bounded amount, keep it only when
+// it is one JSON object.
+std::string read_health(const std::string& path) {
+  if (path.empty()) return "";
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return "";
+  std::string text(kHealthMax, '\0');
+  ssize_t n = read(fd, text.data(), text.size());
+  close(fd);
+  if (n <= 0 || static_cast<size_t>(n) >= kHealthMax) return "";
+  text.resize(static_cast<size_t>(n));
+  size_t first = text.find_first_not_of(" \t\r\n");
+  if (first == std::string::npos || text[first] != '{') return "";
+  return text;
+}
+
+void run(WebLink* l) {
+  int64_t last_register = -kRegisterEveryMs, last_settings = -kSettingsEveryMs;
+  int64_t last_health = -kHealthEveryMs, last_tick = 0;
+  int64_t last_batch = 0;
+  bool was_reachable = false;
+  std::vector<std::string> decoded;
+  static uint8_t buf[65536];
+  while (!l->stop.load()) {
+    int64_t now = now_ms();
+    if (now - last_register >= kRegisterEveryMs) {
+      const uint8_t reg[2] = {0x00, 0x01};  // data only: no video for us
+      send_message(l->fd, reg, sizeof reg);
+      last_register = now;
+    }
+    int64_t due = l->settings_due_ms.load();
+    bool have_report;
+    {
+      std::lock_guard<std::mutex> lock(l->mu);
+      have_report = !l->snap.settings.empty();
+    }
+    int64_t every = have_report ? kSettingsEveryMs : kRegisterEveryMs;
+    if ((due && now >= due) || now - last_settings >= every) {
+      l->settings_due_ms.store(0);
+      static const char kAsk[] = "{\"cmd\":\"configrequest\"}";
+      send_message(l->fd, reinterpret_cast<const uint8_t*>(kAsk), sizeof kAsk - 1);
+      last_settings = now;
+    }
+    std::string health;
+    bool health_read = false;
+    if (now - last_health >= kHealthEveryMs) {
+      health = read_health(l->health_path);
+      health_read = true;
+      last_health = now;
+    }
+
+    // The daemon's messages come spread out (about a hundred a second with
+    // the camera up); taking them in batches at most every kBatchMs saves
+    // most of the wake-ups for a few milliseconds of delay.
+    if (now - last_batch < kBatchMs) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(kBatchMs - (now - last_batch)));
+      now = now_ms();
+    }
+    pollfd p = {l->fd, POLLIN, 0};
+    int wait = static_cast<int>(kWebLinkTickMs - (now - last_tick));
+    int ready = poll(&p, 1, wait < 0 ? 0 : wait);
+    decoded.clear();
+    if (ready > 0) {
+      // Decode outside the lock; a burst is folded in at once.
+      while (decoded.size() < kBurstMax) {
+        ssize_t n = recv(l->fd, buf, sizeof buf, MSG_DONTWAIT);
+        if (n < 0) break;
+        decoded.push_back(viewer_decode_json(buf, static_cast<size_t>(n)));
+      }
+    }
+    size_t count = decoded.size();
+    if (count) last_batch = now_ms();
+    now = now_ms();
+    bool tick = now - last_tick >= kWebLinkTickMs;
+    if (tick) last_tick = now;
+    if (count == 0 && !tick && !health_read) continue;
+    bool changed = false, live = false;
+    {
+      std::lock_guard<std::mutex> lock(l->mu);
+      // Most datagrams repeat what the snapshot holds (beacons come in
+      // threes, the camera reports ten times a second): the JSON is built
+      // again only when something in it can differ.
+      WebSnapshot before = l->snap;
+      for (const std::string& d : decoded) web_snapshot_apply(&l->snap, d, now);
+      if (health_read) l->snap.health = health;
+      bool reachable = web_snapshot_reachable(l->snap, now);
+      before.last_datagram_ms = l->snap.last_datagram_ms;
+      if (!(before == l->snap) || reachable != was_reachable) {
+        std::string json = web_snapshot_json(l->snap, now);
+        if (json != l->json) {
+          l->json = std::move(json);
+          l->version++;
+          changed = true;
+        }
+      }
+      was_reachable = reachable;
+      live = reachable && l->snap.link_connected;
+    }
+    if ((changed || tick) && l->on_change) l->on_change(l->on_change_arg, changed, live);
+  }
+}
+
+}  // namespace
+
+bool web_link_open(WebLink* l, const char* host, uint16_t port) {
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(port);
+  if (inet_pton(AF_INET, host, &to.sin_addr) != 1) return false;
+  int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  // Connected: the kernel drops datagrams from anyone but the daemon.
+  if (connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) {
+    close(fd);
+    return false;
+  }
+  l->fd = fd;
+  l->json = web_snapshot_json(l->snap, now_ms());
+  return true;
+}
+
+void web_link_start(WebLink* l) { l->thread = std::thread(run, l); }
+
+void web_link_stop(WebLink* l) {
+  l->stop.store(true);
+  if (l->thread.joinable()) l->thread.join();
+}
+
+void web_link_close(WebLink* l) {
+  if (l->fd >= 0) {
+    const uint8_t bye[1] = {0x01};
+    send_message(l->fd, bye, sizeof bye);
+    close(l->fd);
+    l->fd = -1;
+  }
+}
+
+bool web_link_send(WebLink* l, const std::string& command) {
+  return send_message(l->fd, reinterpret_cast<const uint8_t*>(command.data()), command.size());
+}
+
+std::string web_link_status(WebLink* l, uint64_t* version) {
+  std::lock_guard<std::mutex> lock(l->mu);
+  if (version) *version = l->version;
+  return l->json;
+}
+
+void web_link_refresh_settings(WebLink* l, int delay_ms) {
+  l->settings_due_ms.store(now_ms() + delay_ms);
+}
+
+std::string web_link_settings(WebLink* l) {
+  std::lock_guard<std::mutex> lock(l->mu);
+  return l->snap.settings;
+}
