@@ -163,8 +163,34 @@ void open_failed(const char* message) {
   app_exit(2);
 }
 
+// can0 missing (its driver module unloaded and loaded again, a CAN HAT
+// probed anew): the bind failure below ends the process and the service
+// starts it again at once, which while can0 stays away is a restart loop
+// several times a second, each start adding the bring-up's complaints to the
+// log. So a missing can0 is waited for a little first; true when it came,
+// false to let the bind fail.
+constexpr int kMissingInterfaceWaitMs = 3000;
+
+bool wait_for_interface(int fd, ifreq* ifr) {
+  fprintf(stderr, "CAN: no can0, waiting up to %d ms\n", kMissingInterfaceWaitMs);
+  for (int waited = 0; waited < kMissingInterfaceWaitMs; waited += 100) {
+    sleep_us(100000);
+    if (ioctl(fd, SIOCGIFINDEX, ifr) == 0) return true;
+  }
+  return false;
+}
+
+// False when its first command failed: can0 was not there, and one that
+// appeared halfway has missed the bit rate (a real controller then refuses
+// to come up, and a bound socket would wait on it for ever).
+bool bring_up() {
+  bool had_interface = shell_exit_code(shell_run(kBringUp[0])) == 0;
+  for (size_t i = 1; i < sizeof kBringUp / sizeof kBringUp[0]; i++) shell_run(kBringUp[i]);
+  return had_interface;
+}
+
 int open_can() {
-  for (const char* cmd : kBringUp) shell_run(cmd);
+  bool brought_up = bring_up();
   int fd = socket(PF_CAN, SOCK_RAW | SOCK_NONBLOCK | SOCK_CLOEXEC, CAN_RAW);
   if (fd < 0) {
     open_failed("CAN socket open error");
@@ -179,7 +205,11 @@ int open_can() {
   strncpy(ifr.ifr_name, "can0", IFNAMSIZ - 1);
   // Index 0 would bind to every CAN interface; a missing can0 must make the
   // bind fail instead.
-  if (ioctl(fd, SIOCGIFINDEX, &ifr) < 0) ifr.ifr_ifindex = -1;
+  if (ioctl(fd, SIOCGIFINDEX, &ifr) == 0 || wait_for_interface(fd, &ifr)) {
+    if (!brought_up) bring_up();
+  } else {
+    ifr.ifr_ifindex = -1;
+  }
   sockaddr_can& addr = g_port.address;
   memset(&addr, 0, sizeof addr);
   addr.can_family = AF_CAN;
@@ -224,6 +254,28 @@ int open_udp() {
     return -1;
   }
   return fd;
+}
+
+// Under open_mutex.
+void open_locked() {
+  fprintf(stderr, "open socket\n");
+  int fd = g_port.kind == BusKind::kCan ? open_can() : open_udp();
+  if (fd >= 0) install(fd);
+}
+
+// The reader (after a read error) and the watchdog (after a stall) both
+// reopen, and every bring-up starts with "ip link set can0 down", which
+// kills any socket bound to can0. A second reopen on the heels of the first
+// would take down the socket the first has just opened, its reader would
+// reopen again, and on a slow machine the two never settle. So a reopen is
+// asked for with the generation of the socket found faulty and skipped when
+// another thread has replaced that socket in the meantime.
+void open_unless_replaced(uint32_t seen, bool reopen, bool pause) {
+  std::lock_guard<std::mutex> lock(g_port.open_mutex);
+  if (current_generation() != seen) return;
+  if (reopen) can_close();
+  if (pause) sleep_us(100000);
+  open_locked();
 }
 
 // --- frames on the descriptor -----------------------------------------------
@@ -298,9 +350,7 @@ void reader_step() {
     if (generation != current_generation() || err == EAGAIN || err == EWOULDBLOCK || err == EINTR)
       return;
     fprintf(stderr, "CAN: read error (%d bytes)\n", static_cast<int>(n));
-    can_close();
-    sleep_us(100000);
-    can_open();
+    open_unless_replaced(generation, true, true);
     g_port.last_receive_time.store(0);
     return;
   }
@@ -351,10 +401,8 @@ void can_set_spec(const char* bus) {
 }
 
 void can_open() {
-  fprintf(stderr, "open socket\n");
   std::lock_guard<std::mutex> lock(g_port.open_mutex);
-  int fd = g_port.kind == BusKind::kCan ? open_can() : open_udp();
-  if (fd >= 0) install(fd);
+  open_locked();
 }
 
 void can_close() {
@@ -377,7 +425,8 @@ void can_start() {
 
 void* can_reader(void*) {
   pthread_detach(pthread_self());
-  can_open();
+  // A stall check that came first has opened already.
+  open_unless_replaced(0, false, false);
   for (;;) reader_step();
   return nullptr;
 }
@@ -418,6 +467,7 @@ int can_write_packet(const uint8_t* bytes, size_t length) {
 }
 
 void can_check_stall() {
+  uint32_t seen = current_generation();
   uint32_t last = g_port.last_receive_time.load();
   if (last == 0) return;
   int32_t delta = time_age(time_ms(), last);
@@ -425,10 +475,12 @@ void can_check_stall() {
   fflush(stdout);
   if (delta >= 101) {
     g_port.last_receive_time.store(0);
-    can_close();
-    can_open();
+    can_reopen_unless_replaced(seen);
   }
 }
+
+uint32_t can_generation() { return current_generation(); }
+void can_reopen_unless_replaced(uint32_t seen) { open_unless_replaced(seen, true, false); }
 
 uint32_t can_last_receive_time() { return g_port.last_receive_time.load(); }
 void can_set_last_receive_time(uint32_t t) { g_port.last_receive_time.store(t); }

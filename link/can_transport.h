@@ -9,7 +9,8 @@
 //   ip link set can0 txqueuelen 1000             (a 104-byte packet is 13 frames)
 //   ip link set can0 up
 // then a raw socket filtered to id 0x413 (mask 0x7FF), loopback and own
-// messages off. Socket creation or bind failure ends the process (status 2).
+// messages off. Socket creation or bind failure ends the process (status 2);
+// a missing can0 is waited for up to 3 s before the bind is let fail.
 //
 // Simulated bus, "udp:LOCALPORT:HOST:PORT": a UDP socket bound to
 // 127.0.0.1:LOCALPORT; each datagram is one 16-byte frame (can_frame.h) and
@@ -39,6 +40,13 @@ void can_start();
 void* can_reader(void*);
 int can_write_packet(const uint8_t* bytes, size_t length);
 void can_check_stall();
+
+// Which socket is current: a new value on every close and every open.
+uint32_t can_generation();
+// Close and open again for the socket of generation `seen`, found faulty
+// (the stall check's reopen); skipped when another thread has replaced that
+// socket since, so that two reopens never follow on each other's heels.
+void can_reopen_unless_replaced(uint32_t seen);
 
 // Steps of the reader for one frame read from the socket: id filter, length
 // filter, DJI Go forwarding, reassembly and the handler, receive time. The

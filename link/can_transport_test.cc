@@ -282,6 +282,24 @@ TEST_F(Transport, StallCheckReopensAfterMoreThan100ms) {
   fake_clock_remove();
 }
 
+TEST_F(Transport, ReopenForASocketAlreadyReplacedIsSkipped) {
+  uint32_t seen = can_generation();
+  testing::internal::CaptureStderr();
+  can_close();  // another thread's reopen got there first
+  can_open();
+  uint32_t now = can_generation();
+  EXPECT_NE(now, seen);
+  can_reopen_unless_replaced(seen);
+  EXPECT_EQ(can_generation(), now);
+  can_reopen_unless_replaced(now);
+  EXPECT_NE(can_generation(), now);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "close socket\nopen socket\nclose socket\nopen socket\n");
+  size_t before = delivered_count();
+  send_packet(make_packet(14, 0x14));
+  EXPECT_TRUE(wait_delivered(before + 1));
+}
+
 TEST_F(Transport, RetiredSocketIsNeverReadOrWrittenAfterItsClose) {
   // The camera keeps talking and a writer keeps writing while the socket is
   // replaced again and again; each freed descriptor number is taken at once

@@ -40,6 +40,7 @@ struct GpioState {
   int line_mode[kPins] = {};  // 0 none, 1 input, 2 output
   bool pwm_ready[kPins] = {};
   bool pwm_missing_said = false;
+  bool short_chip_said = false;
   int pwm_fallback = 0;
 };
 
@@ -81,6 +82,18 @@ bool chip_open(GpioState& s) {
 gpiod_line* line_for(GpioState& s, int pin) {
   int bcm = bcm_of(pin);
   if (bcm < 0 || !chip_open(s)) return nullptr;
+  // A board whose first GPIO chip is not the BCM283x one (an emulator's
+  // PL061 has 8 lines) has no line for the pin: said once, not per write.
+  unsigned lines = gpiod_chip_num_lines(s.chip);
+  if (static_cast<unsigned>(bcm) >= lines) {
+    if (!s.short_chip_said) {
+      s.short_chip_said = true;
+      fprintf(stderr,
+              "GPIO: gpiochip0 has %u lines, none for BCM %d (wiringPi %d): calls do nothing\n",
+              lines, bcm, pin);
+    }
+    return nullptr;
+  }
   if (!s.lines[pin]) s.lines[pin] = gpiod_chip_get_line(s.chip, static_cast<unsigned>(bcm));
   return s.lines[pin];
 }

@@ -1,8 +1,9 @@
 // pqw-camsim: the camera, gimbal and flight controller side of the bus, over
-// the simulated bus of the daemon's --can udp:... / --sim.
+// the simulated bus of the daemon's --can udp:... / --sim, or on a SocketCAN
+// interface (--bus can:IFACE) facing the daemon's can0.
 //
-// Frames with CAN id 0x413 go out (one 16-byte frame per datagram), frames
-// with id 0x412 come in. At start it sends the identification queries of its
+// Frames with CAN id 0x413 go out, frames with id 0x412 come in
+// (tools/camsim_bus.h). At start it sends the identification queries of its
 // mode, then ten times a second the status records (tools/camera_records.h).
 // Every intact packet from the daemon is logged as one JSON line and acted
 // on (tools/camsim_model.h). Faults are injected on request.
@@ -25,14 +26,16 @@
 #include "tools/camera_records.h"
 #include "core/version.h"
 #include "link/packet_build.h"
+#include "tools/camsim_bus.h"
 #include "tools/camsim_model.h"
 
 namespace {
 
 const char kUsage[] =
-    "usage: pqw-camsim --bus udp:LOCALPORT:HOST:PORT [options]\n"
+    "usage: pqw-camsim --bus udp:LOCALPORT:HOST:PORT|can:IFACE [options]\n"
     "Plays the camera, gimbal and flight controller on the daemon's simulated CAN bus\n"
-    "(frames with id 0x413 out to HOST:PORT, id 0x412 in on 127.0.0.1:LOCALPORT).\n"
+    "(frames with id 0x413 out to HOST:PORT, id 0x412 in on 127.0.0.1:LOCALPORT), or\n"
+    "on the SocketCAN interface IFACE (reopened when it goes down or is made again).\n"
     "\n"
     "  --mode osmo|inspire   device the camera side acts as (default osmo): its queries\n"
     "                        and record sizes (telemetry 49/50, state 104/85, focus 59/53)\n"
@@ -63,8 +66,7 @@ volatile sig_atomic_t g_stop = 0;
 void on_signal(int) { g_stop = 1; }
 
 struct Camsim {
-  int bus = -1;
-  sockaddr_in peer{};
+  CamsimBus bus;
   int control = -1;
   uint16_t control_port = 0;
   FILE* log = nullptr;
@@ -99,23 +101,6 @@ bool parse_int(const char* s, int lo, int hi, int* out) {
   return true;
 }
 
-bool parse_bus(const std::string& bus, uint16_t* local, sockaddr_in* peer) {
-  if (bus.rfind("udp:", 0) != 0) return false;
-  std::string rest = bus.substr(4);
-  size_t a = rest.find(':'), b = rest.rfind(':');
-  if (a == std::string::npos || a == b) return false;
-  int l = 0, p = 0;
-  if (!parse_int(rest.substr(0, a).c_str(), 1, 65535, &l) ||
-      !parse_int(rest.substr(b + 1).c_str(), 1, 65535, &p))
-    return false;
-  memset(peer, 0, sizeof *peer);
-  peer->sin_family = AF_INET;
-  peer->sin_port = htons(static_cast<uint16_t>(p));
-  if (inet_pton(AF_INET, rest.substr(a + 1, b - a - 1).c_str(), &peer->sin_addr) != 1) return false;
-  *local = static_cast<uint16_t>(l);
-  return true;
-}
-
 int udp_bind(uint16_t port, uint16_t* bound) {
   int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (fd < 0) return -1;
@@ -135,12 +120,7 @@ int udp_bind(uint16_t port, uint16_t* bound) {
 
 void send_bytes(Camsim* cs, const uint8_t* bytes, size_t n) {
   for (size_t i = 0; i < can_frame_count(n); i++) {
-    CanFrame f = can_frame_chunk(kCanIdCamera, bytes, n, i);
-    uint8_t wire[kCanWireSize];
-    can_frame_encode(f, wire);
-    if (sendto(cs->bus, wire, sizeof wire, 0, reinterpret_cast<sockaddr*>(&cs->peer),
-               sizeof cs->peer) == static_cast<ssize_t>(sizeof wire))
-      cs->frames_out++;
+    if (camsim_bus_send(&cs->bus, can_frame_chunk(kCanIdCamera, bytes, n, i))) cs->frames_out++;
   }
 }
 
@@ -170,7 +150,10 @@ void send_burst(Camsim* cs, int n) {
 // period, as a busy bus carries them, so that the daemon's 100 ms stall check
 // never sees a quiet bus between two ticks.
 void slot(Camsim* cs, int index, int slots) {
-  if (index == 0) camsim_tick(&cs->model);
+  if (index == 0) {
+    camsim_tick(&cs->model);
+    camsim_bus_check(&cs->bus);
+  }
   if (cs->silent) return;
   if (index == 0 && cs->queries_due) {
     send_queries(cs);
@@ -215,12 +198,8 @@ void on_packet(const uint8_t* p, size_t n, void* ctx) {
 }
 
 void read_bus(Camsim* cs) {
-  for (;;) {
-    uint8_t wire[64];
-    ssize_t n = recv(cs->bus, wire, sizeof wire, MSG_TRUNC);
-    if (n < 0) return;
-    CanFrame f;
-    if (!can_frame_decode(wire, static_cast<size_t>(n), &f) || f.can_id != kCanIdDaemon) continue;
+  CanFrame f;
+  while (camsim_bus_recv(&cs->bus, &f) == 1) {
     cs->frames_in++;
     can_assembler_push(&cs->rx, f.data, f.len, on_packet, cs);
   }
@@ -230,11 +209,13 @@ std::string stats_json(const Camsim& cs) {
   char buf[256];
   snprintf(buf, sizeof buf,
            "{\"frames_in\":%llu,\"frames_out\":%llu,\"packets_in\":%llu,\"packets_out\":%llu,"
-           "\"silent\":%s}",
+           "\"send_errors\":%llu,\"reopens\":%llu,\"silent\":%s}",
            static_cast<unsigned long long>(cs.frames_in),
            static_cast<unsigned long long>(cs.frames_out),
            static_cast<unsigned long long>(cs.packets_in),
-           static_cast<unsigned long long>(cs.packets_out), cs.silent ? "true" : "false");
+           static_cast<unsigned long long>(cs.packets_out),
+           static_cast<unsigned long long>(cs.bus.send_errors),
+           static_cast<unsigned long long>(cs.bus.reopens), cs.silent ? "true" : "false");
   return buf;
 }
 
@@ -338,14 +319,13 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
-  uint16_t local = 0;
-  if (!parse_bus(bus, &local, &cs.peer)) {
-    fprintf(stderr, "pqw-camsim: --bus udp:LOCALPORT:HOST:PORT needed\n%s", kUsage);
+  if (!camsim_bus_parse(bus, &cs.bus)) {
+    fprintf(stderr, "pqw-camsim: --bus udp:LOCALPORT:HOST:PORT or can:IFACE needed\n%s", kUsage);
     return 2;
   }
-  cs.bus = udp_bind(local, nullptr);
-  if (cs.bus < 0) {
-    fprintf(stderr, "pqw-camsim: cannot bind 127.0.0.1:%u: %s\n", local, strerror(errno));
+  std::string error;
+  if (!camsim_bus_open(&cs.bus, &error)) {
+    fprintf(stderr, "pqw-camsim: %s\n", error.c_str());
     return 1;
   }
   cs.control = udp_bind(static_cast<uint16_t>(control_port), &cs.control_port);
@@ -385,11 +365,11 @@ int main(int argc, char** argv) {
       if (now > next + 100 * period) next = now + period;  // the clock jumped
       continue;
     }
-    pollfd fds[2] = {{cs.bus, POLLIN, 0}, {cs.control, POLLIN, 0}};
+    pollfd fds[2] = {{cs.bus.fd, POLLIN, 0}, {cs.control, POLLIN, 0}};
     int r = poll(fds, 2, static_cast<int>((next - now + 999) / 1000));
     if (r < 0 && errno != EINTR) break;
     if (r <= 0) continue;
-    if (fds[0].revents & POLLIN) read_bus(&cs);
+    if (fds[0].revents & (POLLIN | POLLERR)) read_bus(&cs);
     if (fds[1].revents & POLLIN) read_control(&cs);
   }
   if (cs.log) fclose(cs.log);
