@@ -6,6 +6,7 @@
 #include "core/config_record.h"
 #include "core/shm_names.h"
 #include "platform/shm.h"
+#include "platform/shm_group.h"
 
 namespace {
 std::mutex g_publish_mutex;
@@ -17,7 +18,7 @@ std::string config_shm_name() { return std::string("/") + config_shm_prefix() + 
 ConfigRecord* config_shm_open() {
   std::string name = config_shm_name();
   ShmError error;
-  void* p = shm_map_rw(name.c_str(), sizeof(ConfigRecord), &error);
+  void* p = shm_map_rw(name.c_str(), sizeof(ConfigRecord), &error, kShmReaderGroup);
   if (p) return static_cast<ConfigRecord*>(p);
   // Start-up goes on without the copy; the display processes then see none.
   static std::atomic<bool> said{false};

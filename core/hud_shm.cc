@@ -6,6 +6,7 @@
 #include "core/hud_block.h"
 #include "core/shm_names.h"
 #include "platform/shm.h"
+#include "platform/shm_group.h"
 
 namespace {
 // Used when the shared block cannot be mapped, so that every subsystem still
@@ -18,7 +19,7 @@ std::string hud_shm_name() { return std::string("/") + config_shm_prefix() + "hu
 uint8_t* hud_shm_open() {
   std::string name = hud_shm_name();
   ShmError error;
-  void* p = shm_map_rw(name.c_str(), kHudSize, &error);
+  void* p = shm_map_rw(name.c_str(), kHudSize, &error, kShmReaderGroup);
   if (p) return static_cast<uint8_t*>(p);
   static const char* const kWhat[] = {"map", "open", "size", "map"};
   fprintf(stderr, "HUD: cannot %s %s, using a private block\n", kWhat[static_cast<int>(error)],

@@ -13,6 +13,7 @@
 #include "platform/app_exit.h"
 #include "platform/clock.h"
 #include "platform/ports.h"
+#include "viewer/viewer_allow.h"
 
 namespace {
 // A full 8-byte frame takes about 130 bit times on a 1 Mbit/s bus; the
@@ -54,6 +55,10 @@ void* djigo_listener(void*) {
       fflush(stdout);
       close(listener);
       return nullptr;
+    }
+    if (!viewer_allow_admits(peer.sin_addr, "DJI Go connection")) {
+      close(client);
+      continue;
     }
     char text[INET_ADDRSTRLEN] = "";
     inet_ntop(AF_INET, &peer.sin_addr, text, sizeof text);

@@ -1,5 +1,7 @@
 #include "platform/shm.h"
 
+#include "platform/shm_group.h"
+
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -20,11 +22,12 @@ void* fail(ShmError* error, ShmError what, int fd) {
 
 }  // namespace
 
-void* shm_map_rw(const char* name, size_t size, ShmError* error) {
+void* shm_map_rw(const char* name, size_t size, ShmError* error, const char* reader_group) {
   if (error) *error = ShmError::none;
   // shm_open descriptors are close-on-exec; the mapping outlives them.
   int fd = shm_open(name, O_RDWR | O_CREAT, 0600);
   if (fd < 0) return fail(error, ShmError::open, -1);
+  if (reader_group) shm_share_with_group(fd, name, reader_group);
   if (shorter(fd, size) && ftruncate(fd, static_cast<off_t>(size)) != 0)
     return fail(error, ShmError::size, fd);
   void* p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);

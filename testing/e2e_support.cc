@@ -187,9 +187,11 @@ bool e2e_wait_until_fn(bool (*cond)(void*), void* arg, int timeout_ms) {
   }
 }
 
-std::string e2e_run_tool(const char* tool, const std::vector<std::string>& args, int* status) {
+std::string e2e_run_tool(const char* tool, const std::vector<std::string>& args, int* status,
+                         bool with_stderr) {
   std::string cmd = "'" + e2e_bin_dir() + "/" + tool + "'";
   for (const std::string& a : args) cmd += " '" + a + "'";
+  if (with_stderr) cmd += " 2>&1";
   FILE* f = popen(cmd.c_str(), "r");
   if (!f) {
     if (status) *status = -1;
@@ -241,13 +243,16 @@ std::string e2e_camsim_command(uint16_t control_port, const std::string& cmd) {
   return answer;
 }
 
-E2eViewer e2e_viewer_open() {
+E2eViewer e2e_viewer_open(const char* address) {
   E2eViewer v;
   v.fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   if (v.fd < 0) return v;
   sockaddr_in a{};
   a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (inet_pton(AF_INET, address, &a.sin_addr) != 1) {
+    e2e_viewer_close(&v);
+    return v;
+  }
   socklen_t len = sizeof a;
   if (bind(v.fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
       getsockname(v.fd, reinterpret_cast<sockaddr*>(&a), &len) == 0)

@@ -1,8 +1,7 @@
 // pqw-hud: prints the daemon's HudBlock and its published ConfigRecord as
 // JSON, for people writing display processes and for tests.
 //
-//   pqw-hud [--shm-prefix P]
-//   pqw-hud --layout          both blocks' layout (docs/hud-layout.md)
+//   pqw-hud [--shm-prefix P] | --layout (see kUsage)
 //
 // {"hud": {"started": 2, "product": "Pelquarinthos Wired", ...},
 //  "config": {"disabled": 0, ..., "version": "0.14.11", ...}}
@@ -10,6 +9,7 @@
 // HudBlock is missing.
 #include <cjson/cJSON.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -21,12 +21,33 @@
 #include "core/config_record.h"
 #include "core/hud_block.h"
 #include "core/layout.h"
+#include "core/version.h"
 #include "platform/shm.h"
 
 namespace {
 
+const char kUsage[] =
+    "usage: pqw-hud [--shm-prefix P] | --layout\n"
+    "Prints the daemon's HudBlock and its published configuration record as JSON.\n"
+    "\n"
+    "  --shm-prefix P   the blocks are /Phud_mem and /Pconfig_mem (default: none)\n"
+    "  --layout         both blocks' layout as Markdown (docs/hud-layout.md)\n"
+    "  --version        the version\n"
+    "  --help           this text\n"
+    "\n"
+    "A block that does not exist prints as null; the exit status is 1 when the\n"
+    "HudBlock is missing. Reading needs root or membership of the blocks' group\n"
+    "(pelquarinthos when it exists).\n";
+
+// Names the block and why it could not be read, so that a display developer
+// sees at once a wrong prefix or a missing group membership.
 const void* map_block(const std::string& name, size_t size) {
-  return shm_map_ro(name.c_str(), size);
+  errno = 0;  // still 0 after a failure: the block exists but is too short
+  const void* p = shm_map_ro(name.c_str(), size);
+  if (!p)
+    fprintf(stderr, "pqw-hud: cannot read shared memory %s: %s\n", name.c_str(),
+            errno == 0 ? "shorter than the layout" : strerror(errno));
+  return p;
 }
 
 cJSON* field_array(const uint8_t* block, const LayoutField& f) {
@@ -109,8 +130,14 @@ int main(int argc, char** argv) {
     } else if (a == "--layout") {
       fputs(layout_markdown().c_str(), stdout);
       return 0;
+    } else if (a == "--help" || a == "-h") {
+      fputs(kUsage, stdout);
+      return 0;
+    } else if (a == "--version") {
+      printf("pqw-hud %d.%d.%d\n", kVersionMajor, kVersionMinor, kVersionPatch);
+      return 0;
     } else {
-      fprintf(stderr, "usage: pqw-hud [--shm-prefix P] | --layout\n");
+      fprintf(stderr, "pqw-hud: unknown argument %s\n%s", a.c_str(), kUsage);
       return 2;
     }
   }

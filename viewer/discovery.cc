@@ -17,6 +17,7 @@
 #include "viewer/client_table.h"
 #include "viewer/command_worker.h"
 #include "viewer/socket_buffers.h"
+#include "viewer/viewer_allow.h"
 #include "viewer/viewer_send.h"
 #include "platform/thread.h"
 
@@ -121,6 +122,7 @@ void* discovery_receive_loop(void*) {
 void discovery_handle_datagram(const uint8_t* bytes, size_t length, const sockaddr_in& from) {
   if (length > kViewerDatagramMax) length = kViewerDatagramMax;
   if (length < kViewerHeaderSize || bytes[0] != kViewerMagic) return;
+  if (!viewer_allow_admits(from.sin_addr, "viewer datagram")) return;
   char address[INET_ADDRSTRLEN] = {};
   if (!inet_ntop(AF_INET, &from.sin_addr, address, sizeof address)) return;
   viewer_handle_message(bytes + kViewerHeaderSize, length - kViewerHeaderSize, address,
