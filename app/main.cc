@@ -10,6 +10,7 @@
 #include "app/service.h"
 #include "app/sim.h"
 #include "app/startup.h"
+#include "core/version.h"
 #include "platform/app_exit.h"
 #include "platform/log.h"
 
@@ -54,6 +55,11 @@ int main(int argc, char** argv) {
   }
   if (opt.help) {
     fputs(options_usage(), stdout);
+    app_exit(0);
+    return 0;
+  }
+  if (opt.version) {
+    printf("pelquarinthos-wired %d.%d.%d\n", kVersionMajor, kVersionMinor, kVersionPatch);
     app_exit(0);
     return 0;
   }

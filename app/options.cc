@@ -1,7 +1,9 @@
 #include "app/options.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "core/config_record.h"
 #include "control/i2c_input.h"
@@ -11,6 +13,7 @@
 #include "platform/ports.h"
 #include "platform/shell.h"
 #include "platform/wiringpi.h"
+#include "viewer/viewer_allow.h"
 
 namespace {
 
@@ -47,6 +50,10 @@ const char* options_usage() {
          "  --viewer-port N       viewer UDP port (default 4242)\n"
          "  --video-port N        video UDP port (default 5000)\n"
          "  --djigo-port N        DJI Go bridge TCP port (default 6789)\n"
+         "  --viewer-allow CIDR[,CIDR...]\n"
+         "                        hear viewers and DJI Go clients only from these IPv4\n"
+         "                        networks (default: everyone; also $PQW_VIEWER_ALLOW)\n"
+         "  --version             the version\n"
          "  --help                this text\n";
 }
 
@@ -71,6 +78,10 @@ bool options_parse(int argc, char** argv, AppOptions* out, std::string* error) {
       o.sim = true;
       continue;
     }
+    if (name == "--version") {
+      o.version = true;
+      continue;
+    }
     struct Text {
       const char* name;
       std::string* field;
@@ -81,7 +92,8 @@ bool options_parse(int argc, char** argv, AppOptions* out, std::string* error) {
                  {"--gpio-log", &o.gpio_log},
                  {"--can", &o.can},
                  {"--i2c", &o.i2c},
-                 {"--camera-ftp", &o.camera_ftp}};
+                 {"--camera-ftp", &o.camera_ftp},
+                 {"--viewer-allow", &o.viewer_allow}};
     struct Number {
       const char* name;
       int* field;
@@ -115,6 +127,17 @@ bool options_parse(int argc, char** argv, AppOptions* out, std::string* error) {
       return false;
     }
   }
+  // The service's environment file sets it for the installed daemon.
+  if (o.viewer_allow.empty()) {
+    const char* env = getenv("PQW_VIEWER_ALLOW");
+    if (env) o.viewer_allow = env;
+  }
+  std::vector<ViewerAllowNet> nets;
+  std::string bad;
+  if (!viewer_allow_parse(o.viewer_allow.c_str(), &nets, &bad)) {
+    *error = "--viewer-allow: " + bad;
+    return false;
+  }
   *out = o;
   return true;
 }
@@ -131,4 +154,10 @@ void options_apply(const AppOptions& o) {
   if (o.viewer_port >= 0) net_ports().viewer = static_cast<uint16_t>(o.viewer_port);
   if (o.video_port >= 0) net_ports().video = static_cast<uint16_t>(o.video_port);
   if (o.djigo_port >= 0) net_ports().djigo = static_cast<uint16_t>(o.djigo_port);
+  std::vector<ViewerAllowNet> nets;
+  std::string unused;
+  if (viewer_allow_parse(o.viewer_allow.c_str(), &nets, &unused) && !nets.empty()) {
+    viewer_allow_set(nets);
+    fprintf(stderr, "viewers and DJI Go clients heard only from %s\n", o.viewer_allow.c_str());
+  }
 }

@@ -21,6 +21,8 @@ struct AppOptions {
   int viewer_port = -1;
   int video_port = -1;
   int djigo_port = -1;
+  std::string viewer_allow;  // --viewer-allow, else $PQW_VIEWER_ALLOW
+  bool version = false;
 };
 
 // Accepts "--name value" and "--name=value". False with *error set on an

@@ -8,7 +8,9 @@
 #include "app/service.h"
 #include "core/config_record.h"
 #include "core/hud_block.h"
+#include "app/hooks.h"
 #include "config/config_file.h"
+#include "control/rc_controller.h"
 #include "core/version.h"
 #include "control/i2c_input.h"
 #include "link/data_source.h"
@@ -17,7 +19,9 @@
 #include "platform/clock.h"
 #include "platform/paths.h"
 #include "platform/shell.h"
+#include "platform/thread.h"
 #include "platform/wiringpi.h"
+#include "viewer/command_worker.h"
 #include "viewer/discovery.h"
 #include "viewer/video_source.h"
 #include "viewer/viewer_send.h"
@@ -52,6 +56,7 @@ void hostapd_check(ConfigRecord* rec) {
 }  // namespace
 
 void app_startup() {
+  app_install_hooks();
   hud_init();
   uint8_t* hud = hud_block();
   hud_fill(hud, 0, 0, kHudSize);
@@ -75,6 +80,8 @@ void app_startup() {
 
   if (cfg_get(rec->shield_enabled)) shield_init();
   data_source_init();
+  thread_start("pqw-mailbox", hud_command_poller);
+  thread_start("pqw-rc", rc_controller);
   if (cfg_get(rec->control_enabled) == 0) {
     // The display shows neither name nor version while control is off.
     hud_set_u8(hud, HUD_PRODUCT, 0);
@@ -91,9 +98,7 @@ void app_startup() {
                          root_path("/sys/devices/system/cpu/cpu0/cpufreq/scaling_governor");
   shell_run(governor.c_str());
 
-  pthread_t supervisor;
-  if (pthread_create(&supervisor, nullptr, supervisor_loop, nullptr) == 0)
-    pthread_detach(supervisor);
+  thread_start("pqw-supervisor", supervisor_loop);
 }
 
 void supervisor_pass() {

@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "core/hud_block.h"
+#include "app/hooks.h"
 #include "tools/camera_records.h"
 #include "link/can_frame.h"
 #include "link/can_transport.h"
@@ -168,6 +169,7 @@ void latency_over_udp(double seconds) {
 int main(int argc, char** argv) {
   double seconds = argc > 1 ? atof(argv[1]) : 2.0;
   if (seconds <= 0) seconds = 2.0;
+  app_install_hooks();
   hud_set_block(g_hud);
   link_set_writer(no_write);
   viewer_set_tap(tap);

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -181,6 +182,29 @@ void wifi_settings(const Envelope& e) {
 
 // Settings whose change is applied, saved, and then picked up by killing
 // the process that reads it (the service starts it again).
+// A viewer app that sends a setting name this daemon does not know would
+// otherwise see nothing happen and never learn why. Each distinct name is
+// logged once; the remembered names are bounded so that a sender cycling
+// through names cannot grow memory or flood the log.
+constexpr size_t kUnknownNamesRemembered = 32;
+constexpr size_t kUnknownNameShown = 64;
+
+void log_unknown_setting(const char* name) {
+  static std::mutex lock;
+  static std::vector<std::string> seen;
+  std::string shown(name, strnlen(name, kUnknownNameShown));
+  {
+    std::lock_guard<std::mutex> hold(lock);
+    if (seen.size() >= kUnknownNamesRemembered) return;
+    for (const std::string& s : seen)
+      if (s == shown) return;
+    seen.push_back(shown);
+  }
+  for (char& ch : shown)
+    if (static_cast<unsigned char>(ch) < 0x20 || ch == 0x7f) ch = '?';
+  fprintf(stderr, "updateparam: unknown setting \"%s\" ignored (logged once)\n", shown.c_str());
+}
+
 void update_param(const Envelope& e) {
   ConfigRecord* c = config_record();
   const char* name = e.name;
@@ -317,6 +341,8 @@ void update_param(const Envelope& e) {
     log_info("restart: control %s by %s\n", number(v1) != 0 ? "enabled" : "disabled",
              command_origin());
     app_exit(2);
+  } else {
+    log_unknown_setting(name);
   }
 }
 

@@ -795,4 +795,17 @@ TEST_F(CommandTest, UnknownAndMalformedTextsDoNothing) {
   config_command_handle(nullptr, 0);
 }
 
+TEST_F(CommandTest, UnknownSettingNameIsLoggedOncePerName) {
+  auto unknown = [&](const char* name) {
+    testing::internal::CaptureStderr();
+    handle(cmd_json({{"cmd", "updateparam"}, {"name", name}, {"value", "1"}}));
+    return testing::internal::GetCapturedStderr();
+  };
+  EXPECT_THAT(unknown("hud_enable"),
+              HasSubstr("updateparam: unknown setting \"hud_enable\" ignored"));
+  EXPECT_EQ(unknown("hud_enable"), "");
+  EXPECT_THAT(unknown("line\nbreak"), HasSubstr("\"line?break\""));
+  EXPECT_THAT(unknown("hud_enabled"), testing::Not(HasSubstr("unknown setting")));  // a known name
+}
+
 }  // namespace

@@ -450,3 +450,8 @@ void stop_shot() {
   chain.send(kReleaseCamera);
   media_listing_request();
 }
+
+void camera_ops_reset() {
+  camera_last_digital_zoom.store(-1);
+  attitude_from_rc.store(1);
+}

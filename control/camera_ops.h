@@ -32,3 +32,5 @@ void stop_shot();
 // attitude_from_rc (1 at start; gimbal_attitude_set clears it).
 extern std::atomic<int32_t> camera_last_digital_zoom;
 extern std::atomic<uint8_t> attitude_from_rc;
+// Tests: the two values above as at process start.
+void camera_ops_reset();

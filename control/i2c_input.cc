@@ -22,6 +22,7 @@
 #include "periph/shield.h"
 #include "platform/clock.h"
 #include "platform/log.h"
+#include "platform/thread.h"
 
 namespace {
 
@@ -287,8 +288,7 @@ void i2c_input_open() {
 void i2c_input_init() {
   log_info("Init I2C input\n");
   i2c_input_open();
-  pthread_t t;
-  if (pthread_create(&t, nullptr, i2c_poll_loop, nullptr) == 0) pthread_detach(t);
+  thread_start("pqw-i2c", i2c_poll_loop);
 }
 
 int i2c_read_packet(int device) {

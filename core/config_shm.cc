@@ -1,16 +1,13 @@
 // The copy of the ConfigRecord that local processes read in /config_mem.
 #include <atomic>
 #include <cstdio>
-#include <cstring>
-#include <fcntl.h>
 #include <mutex>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "core/config_record.h"
 #include "core/shm_names.h"
 #include "platform/log.h"
+#include "platform/shm.h"
+#include "platform/shm_group.h"
 
 namespace {
 std::mutex g_publish_mutex;
@@ -21,29 +18,15 @@ std::string config_shm_name() { return std::string("/") + config_shm_prefix() + 
 
 ConfigRecord* config_shm_open() {
   std::string name = config_shm_name();
-  int fd = shm_open(name.c_str(), O_RDWR, 0600);
-  bool created = false;
-  if (fd < 0) {
-    fd = shm_open(name.c_str(), O_RDWR | O_CREAT, 0600);
-    created = true;
-  }
+  ShmError error;
+  void* p = shm_map_rw(name.c_str(), sizeof(ConfigRecord), &error, kShmReaderGroup);
+  if (p) return static_cast<ConfigRecord*>(p);
   // Start-up goes on without the copy; the display processes then see none.
   static std::atomic<bool> said{false};
-  auto fail = [&](const char* what) {
-    if (!said.exchange(true)) log_error("config: cannot %s %s\n", what, name.c_str());
-    if (fd >= 0) close(fd);
-    return nullptr;
-  };
-  if (fd < 0) return fail("open");
-  // A larger object (made by a display process of another version) is left
-  // as it is; a shorter one would raise SIGBUS past its end, so it grows.
-  struct stat st;
-  if (created || (fstat(fd, &st) == 0 && st.st_size < static_cast<off_t>(sizeof(ConfigRecord)))) {
-    if (ftruncate(fd, sizeof(ConfigRecord)) != 0) return fail("size");
-  }
-  void* p = mmap(nullptr, sizeof(ConfigRecord), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-  if (p == MAP_FAILED) return fail("map");
-  return static_cast<ConfigRecord*>(p);  // the descriptor stays open
+  static const char* const kWhat[] = {"map", "open", "size", "map"};
+  if (!said.exchange(true))
+    log_error("config: cannot %s %s\n", kWhat[static_cast<int>(error)], name.c_str());
+  return nullptr;
 }
 
 void config_shm_attach(ConfigRecord* shm) {

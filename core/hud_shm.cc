@@ -1,15 +1,13 @@
 // Maps the HudBlock shared with the display processes.
 #include <cstdio>
-#include <fcntl.h>
 #include <string>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "core/config_record.h"
 #include "core/hud_block.h"
 #include "core/shm_names.h"
 #include "platform/log.h"
+#include "platform/shm.h"
+#include "platform/shm_group.h"
 
 namespace {
 // Used when the shared block cannot be mapped, so that every subsystem still
@@ -21,34 +19,13 @@ std::string hud_shm_name() { return std::string("/") + config_shm_prefix() + "hu
 
 uint8_t* hud_shm_open() {
   std::string name = hud_shm_name();
-  int fd = shm_open(name.c_str(), O_RDWR, 0600);
-  bool created = false;
-  if (fd < 0) {
-    fd = shm_open(name.c_str(), O_RDWR | O_CREAT, 0600);
-    created = true;
-  }
-  if (fd < 0) {
-    log_error("HUD: cannot open %s, using a private block\n", name.c_str());
-    return g_private_block;
-  }
-  // An existing block is reused as it is, but one left shorter than the
-  // layout (a display process that created it with another size) would
-  // raise SIGBUS on the first write past its end: grow it, never shrink.
-  struct stat st;
-  if (created || (fstat(fd, &st) == 0 && st.st_size < static_cast<off_t>(kHudSize))) {
-    if (ftruncate(fd, kHudSize) != 0) {
-      log_error("HUD: cannot size %s, using a private block\n", name.c_str());
-      close(fd);
-      return g_private_block;
-    }
-  }
-  void* p = mmap(nullptr, kHudSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-  if (p == MAP_FAILED) {
-    log_error("HUD: cannot map %s, using a private block\n", name.c_str());
-    close(fd);
-    return g_private_block;
-  }
-  return static_cast<uint8_t*>(p);  // the descriptor stays open for the life of the process
+  ShmError error;
+  void* p = shm_map_rw(name.c_str(), kHudSize, &error, kShmReaderGroup);
+  if (p) return static_cast<uint8_t*>(p);
+  static const char* const kWhat[] = {"map", "open", "size", "map"};
+  log_error("HUD: cannot %s %s, using a private block\n", kWhat[static_cast<int>(error)],
+            name.c_str());
+  return g_private_block;
 }
 
 void hud_init() { hud_set_block(hud_shm_open()); }

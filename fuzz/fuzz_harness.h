@@ -12,6 +12,7 @@
 #include <string>
 #include <unistd.h>
 
+#include "app/hooks.h"
 #include "link/link_packet.h"
 #include "platform/app_exit.h"
 #include "platform/clock.h"
@@ -45,6 +46,7 @@ inline TestSandbox* fuzz_sandbox_start(const char* tag) {
   if (!getenv("TMPDIR") && access("/dev/shm", W_OK) == 0) setenv("TMPDIR", "/dev/shm", 0);
   box = new TestSandbox(tag);
   atexit([] { delete box; });
+  app_install_hooks();
   app_exit_set_hook([](int) {});
   sleep_set_fn(fuzz_sleep);
   time_set_source(fuzz_now);

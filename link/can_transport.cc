@@ -30,6 +30,7 @@
 #include "platform/shell.h"
 #include "platform/health.h"
 #include "platform/log.h"
+#include "platform/thread.h"
 
 namespace {
 
@@ -449,10 +450,9 @@ void can_close() {
 void can_start() {
   log_info("Init CAN bus\n");
   g_port.last_receive_time.store(time_ms());
-  pthread_create(&g_port.reader_thread, nullptr, can_reader, nullptr);
-  pthread_t djigo;
+  thread_start("pqw-can-rx", can_reader, nullptr, &g_port.reader_thread);  // detaches itself
   // Nobody joins the bridge; it ends only when accepting fails.
-  if (pthread_create(&djigo, nullptr, djigo_listener, nullptr) == 0) pthread_detach(djigo);
+  thread_start("pqw-djigo", djigo_listener);
 }
 
 void* can_reader(void*) {

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <new>
 #include <cstdlib>
 #include <cstring>
 #include <pthread.h>
@@ -9,7 +10,6 @@
 
 #include "core/config_record.h"
 #include "core/hud_block.h"
-#include "control/rc_controller.h"
 #include "link/can_transport.h"
 #include "link/link_packet.h"
 #include "link/link_state.h"
@@ -17,7 +17,6 @@
 #include "platform/paths.h"
 #include "platform/shell.h"
 #include "platform/wiringpi.h"
-#include "viewer/command_worker.h"
 #include "viewer/viewer_send.h"
 #include "platform/log.h"
 
@@ -119,6 +118,19 @@ LinkState& link_state() {
 std::atomic<int32_t> rc_aperture_index{-1};
 std::atomic<int32_t> rc_shutter_index{-1};
 
+void link_state_reset() {
+  LinkState& ls = link_state();
+  ConfigRecord* config = ls.config;
+  uint8_t* hud = ls.hud;
+  // Rebuilt from its initialisers, so a field added later is reset too.
+  ls.~LinkState();
+  new (&ls) LinkState();
+  ls.config = config;
+  ls.hud = hud;
+  rc_aperture_index.store(-1);
+  rc_shutter_index.store(-1);
+}
+
 uint8_t* link_hud() {
   static uint8_t scratch[kHudSize];
   uint8_t* hud = hud_block();
@@ -160,9 +172,6 @@ void data_source_init() {
 
   pinMode(kLedPin, OUTPUT);
   digitalWrite(kLedPin, LOW);
-
-  pthread_create(&ls.command_queue_thread, nullptr, hud_command_poller, nullptr);
-  pthread_create(&ls.rc_thread, nullptr, rc_controller, nullptr);
 }
 
 void link_watchdog() {

@@ -15,6 +15,7 @@
 #include "platform/clock.h"
 #include "platform/ports.h"
 #include "platform/log.h"
+#include "viewer/viewer_allow.h"
 
 namespace {
 // A full 8-byte frame takes about 130 bit times on a 1 Mbit/s bus; the
@@ -59,6 +60,10 @@ void* djigo_listener(void*) {
       fflush(stdout);
       close(listener);
       return nullptr;
+    }
+    if (!viewer_allow_admits(peer.sin_addr, "DJI Go connection")) {
+      close(client);
+      continue;
     }
     char text[INET_ADDRSTRLEN] = "";
     inet_ntop(AF_INET, &peer.sin_addr, text, sizeof text);

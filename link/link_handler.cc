@@ -1,5 +1,6 @@
 #include "link/link_handler.h"
 
+#include <atomic>
 #include <climits>
 #include <cmath>
 #include <cstdio>
@@ -7,7 +8,6 @@
 
 #include "core/config_record.h"
 #include "core/hud_block.h"
-#include "control/camera_ops.h"
 #include "link/link_packet.h"
 #include "link/link_state.h"
 #include "link/packet_build.h"
@@ -20,6 +20,9 @@
 namespace {
 
 constexpr int kLedPin = 24;
+
+std::atomic<void (*)(int)> g_gimbal_lock_press{nullptr};
+std::atomic<void (*)()> g_stop_shot{nullptr};
 
 constexpr double kApertures[21] = {1.7, 1.8, 2.0, 2.2, 2.5, 2.8,  3.2,  3.5,  4.0,  4.5, 5.0,
                                    5.6, 6.3, 7.1, 8.0, 9.0, 10.0, 11.0, 13.0, 14.0, 16.0};
@@ -173,7 +176,10 @@ void gimbal_attitude(uint8_t* hud, const uint8_t* p) {
   uint8_t locked = p[17] == 0 ? 1 : 0;
   hud_set_u8(hud, HUD_GIMBAL_STATE, locked);
   uint8_t wanted = link_state().wanted_orientation_lock.load();
-  if (locked != wanted) gimbal_button_press(wanted);
+  if (locked != wanted) {
+    void (*press)(int) = g_gimbal_lock_press.load();
+    if (press) press(wanted);
+  }
 
   viewer_send_short16(0, trunc_int(pan * 100), trunc_int(tilt * 100), trunc_int(dutch * 100));
   viewer_send_short16(10, raw_pan, raw_tilt, raw_dutch);
@@ -209,7 +215,10 @@ void telemetry(uint8_t* hud, const uint8_t* p) {
   hud_set_u8(hud, HUD_TELEMETRY_B13, p[13]);
   ls.interval_active.store((p[13] >> 4) & 1);
 
-  if ((p[13] & 0x08) && !((p[42] | (status >> 5)) & 1)) stop_shot();
+  if ((p[13] & 0x08) && !((p[42] | (status >> 5)) & 1)) {
+    void (*stop)() = g_stop_shot.load();
+    if (stop) stop();
+  }
 
   uint8_t m[24];
   m[0] = 7;
@@ -463,4 +472,9 @@ void handle_link_packet(const uint8_t* p, size_t length) {
     default:
       break;
   }
+}
+
+void link_install_hooks(const LinkHooks& hooks) {
+  g_gimbal_lock_press.store(hooks.gimbal_lock_press);
+  g_stop_shot.store(hooks.stop_shot);
 }

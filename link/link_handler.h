@@ -25,6 +25,16 @@
 #include <cstddef>
 #include <cstdint>
 
+// The handler's calls into the camera operations (a floor above the link),
+// installed by app/ at start-up: a gimbal report whose lock differs from the
+// wanted one presses the lock button; telemetry showing a shot whose interval
+// ended stops it. Null: nothing is sent.
+struct LinkHooks {
+  void (*gimbal_lock_press)(int lock);
+  void (*stop_shot)();
+};
+void link_install_hooks(const LinkHooks& hooks);
+
 // Does nothing when length differs from the packet's length byte.
 void handle_link_packet(const uint8_t* packet, size_t length);
 

@@ -18,8 +18,6 @@ struct LinkState {
   uint8_t* hud = nullptr;
   std::atomic<uint32_t> last_data_time{0};
   std::atomic<uint32_t> cooperative{0};
-  pthread_t command_queue_thread{};
-  pthread_t rc_thread{};
 
   // Camera and gimbal operations.
   std::atomic<uint8_t> wanted_orientation_lock{0};
@@ -50,9 +48,6 @@ struct LinkState {
   std::atomic<uint16_t> timelapse_interval{0};
   std::atomic<uint16_t> timelapse_duration{0};
 
-  // RC value report (command poller).
-  std::atomic<uint32_t> last_rc_report_time{0};
-
   // Watchdog.
   std::atomic<uint32_t> watchdog_ticks{0};
   std::atomic<uint8_t> startup_setting_sent{0};
@@ -60,6 +55,9 @@ struct LinkState {
 };
 
 LinkState& link_state();
+// Tests: every field as at process start (link down), keeping the record and
+// block pointers data_source_init set; also the RC copies below.
+void link_state_reset();
 
 // The HudBlock the link writes: hud_block(), or a private scratch block while
 // none is mapped, so that no packet can make the handler touch a null block.

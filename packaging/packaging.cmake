@@ -9,7 +9,10 @@
 #   /usr/share/pelquarinthos-wired/pelquarinthos-wired.conf
 #       the default settings; postinst copies it to /boot only when the
 #       user has none there
-#   /usr/share/doc/pelquarinthos-wired/   README, simulation unit example
+#   /usr/share/doc/pelquarinthos-wired/   README, viewer protocol, copyright,
+#       changelog.gz, simulation unit example
+#   /usr/share/man/man8/pelquarinthos-wired.8.gz, man1/pqw-*.1.gz
+#   /etc/default/pelquarinthos-wired      the service's environment (conffile)
 #
 # Cross builds: -DCMAKE_TOOLCHAIN_FILE=packaging/toolchain-<triplet>.cmake.
 
@@ -58,7 +61,33 @@ configure_file(${pqw_pkg_src}/systemd/pelquarinthos-wired-sim.service.in
                ${pqw_pkg_out}/pelquarinthos-wired-sim.service @ONLY)
 install(FILES ${pqw_pkg_out}/pelquarinthos-wired.service DESTINATION ${PQW_UNITDIR})
 install(FILES ${pqw_pkg_out}/pelquarinthos-wired-sim.service DESTINATION ${PQW_DOCDIR}/examples)
-install(FILES ${CMAKE_SOURCE_DIR}/README.md DESTINATION ${PQW_DOCDIR})
+install(FILES ${CMAKE_SOURCE_DIR}/README.md ${CMAKE_SOURCE_DIR}/docs/viewer-protocol.md
+              ${pqw_pkg_src}/debian/copyright DESTINATION ${PQW_DOCDIR})
+# The service's environment file (PQW_VIEWER_ALLOW): a conffile, the
+# administrator's edits survive upgrades.
+set(PQW_ENVFILE /etc/default/pelquarinthos-wired)
+install(FILES ${pqw_pkg_src}/pelquarinthos-wired.default DESTINATION /etc/default
+        RENAME pelquarinthos-wired)
+
+# Man pages and the changelog, compressed as Debian wants them (gzip -9n: no
+# name or time stamp inside, so the package is reproducible).
+find_program(PQW_GZIP gzip REQUIRED)
+set(pqw_gz_outputs "")
+function(pqw_gzip_install src out dest)
+  add_custom_command(OUTPUT ${out} COMMAND ${PQW_GZIP} -9nc ${src} > ${out} DEPENDS ${src}
+                     VERBATIM)
+  install(FILES ${out} DESTINATION ${dest})
+  set(pqw_gz_outputs ${pqw_gz_outputs} ${out} PARENT_SCOPE)
+endfunction()
+foreach(page pelquarinthos-wired.8 pqw-hud.1 pqw-viewer.1 pqw-camsim.1 pqw-web.1)
+  string(REGEX REPLACE ".*\\.([18])$" "\\1" section ${page})
+  configure_file(${pqw_pkg_src}/man/${page} ${pqw_pkg_out}/man/${page} @ONLY)
+  pqw_gzip_install(${pqw_pkg_out}/man/${page} ${pqw_pkg_out}/man/${page}.gz
+                   ${CMAKE_INSTALL_MANDIR}/man${section})
+endforeach()
+# A native package (no Debian revision): changelog.gz.
+pqw_gzip_install(${pqw_pkg_src}/debian/changelog ${pqw_pkg_out}/changelog.gz ${PQW_DOCDIR})
+add_custom_target(pqw_package_docs ALL DEPENDS ${pqw_gz_outputs})
 # The web console (pqw-web): its own service, after the daemon.
 if(TARGET pqw-web)
   configure_file(${pqw_pkg_src}/systemd/pelquarinthos-wired-web.service.in
@@ -73,6 +102,7 @@ configure_file(${pqw_pkg_src}/debian/postinst.in ${pqw_pkg_out}/debian/postinst 
                                 WORLD_READ WORLD_EXECUTE)
 file(COPY ${pqw_pkg_src}/debian/prerm ${pqw_pkg_src}/debian/postrm
      DESTINATION ${pqw_pkg_out}/debian)
+file(WRITE ${pqw_pkg_out}/debian/conffiles "${PQW_ENVFILE}\n")
 
 # Debian architecture of the build: toolchain files name it, a native build
 # asks dpkg.
@@ -94,9 +124,17 @@ set(CPACK_PACKAGE_NAME pelquarinthos-wired)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "camera and gimbal link daemon for DJI cameras on a Raspberry Pi")
-set(CPACK_PACKAGE_DESCRIPTION
-    "Pelquarinthos Wired drives a DJI camera and gimbal over CAN, relays its video and telemetry to viewer apps on the local network, and feeds the on-screen display, RC and I2C panel processes. Includes the viewer, HUD and camera simulator tools.")
-set(CPACK_PACKAGE_CONTACT "Pelquarinthos Wired developers <pelquarinthos-wired@invalid>")
+# Lines of at most 80 characters, as Debian wants them.
+string(CONCAT CPACK_PACKAGE_DESCRIPTION
+       "Pelquarinthos Wired drives a DJI camera and gimbal over CAN, relays its\n"
+       "video and telemetry to viewer apps on the local network, and feeds the\n"
+       "on-screen display, RC and I2C panel processes. Includes the viewer, HUD\n"
+       "and camera simulator tools.")
+# The same identity as the changelog's and the copyright file's.
+set(PQW_MAINTAINER
+    "Pelquarinthos Wired maintainers <maintainers@users.noreply.c-seed-b39774a1.example>"
+    CACHE STRING "the package's Maintainer field")
+set(CPACK_PACKAGE_CONTACT "${PQW_MAINTAINER}")
 set(CPACK_PACKAGING_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
 # Absolute destinations (/var/lib, /lib/systemd) go into the package, not
 # onto the build machine.
@@ -108,14 +146,18 @@ set(CPACK_DEBIAN_PACKAGE_SECTION misc)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # dpkg-shlibdeps names the libraries the programs link (libcjson1,
 # libinih1, libcurl4, libgpiod2, the C and C++ runtimes) with the versions
-# they need; the package test checks that all four are there. The daemon
-# brings can0 up with ip; killall restarts the display and RC processes
-# after a settings change.
+# they need; the package test checks that all four are there. The tools the
+# daemon runs: ip brings can0 up, ifconfig tells whether can0 exists (without
+# it the daemon reports "CAN interface not found" even when it is up),
+# killall restarts the display and RC processes after a settings change,
+# iwlist scans Wi-Fi for the viewers; postinst makes the readers' group with
+# addgroup. sudo only prefixes the CPU governor write (the daemon is root).
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS iproute2)
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS psmisc)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "iproute2, net-tools, psmisc, wireless-tools, adduser")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS sudo)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
-    ${pqw_pkg_out}/debian/postinst ${pqw_pkg_out}/debian/prerm ${pqw_pkg_out}/debian/postrm)
+    ${pqw_pkg_out}/debian/postinst ${pqw_pkg_out}/debian/prerm ${pqw_pkg_out}/debian/postrm
+    ${pqw_pkg_out}/debian/conffiles)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/deb)
 include(CPack)

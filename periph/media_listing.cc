@@ -15,6 +15,7 @@
 #include "core/hud_block.h"
 #include "platform/clock.h"
 #include "platform/log.h"
+#include "platform/thread.h"
 
 namespace {
 
@@ -152,8 +153,7 @@ void media_listing_start() {
   g_media.hud.store(hud_block());
   curl_global_once();
   if (g_media.started.exchange(true)) return;
-  pthread_t t;
-  if (pthread_create(&t, nullptr, listing_thread, nullptr) == 0) pthread_detach(t);
+  thread_start("pqw-ftp", listing_thread);
 }
 
 void media_listing_request() { g_media.request.store(1); }

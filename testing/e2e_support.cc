@@ -23,21 +23,13 @@
 #include "core/config_record.h"
 #include "core/hud_block.h"
 #include "platform/ports.h"
+#include "platform/shm.h"
 #include "testing/sandbox.h"
 
 namespace {
 
 const uint8_t* map_shm(const std::string& name, size_t size) {
-  int fd = shm_open(name.c_str(), O_RDONLY, 0);
-  if (fd < 0) return nullptr;
-  struct stat st;
-  if (fstat(fd, &st) != 0 || st.st_size < static_cast<off_t>(size)) {
-    close(fd);
-    return nullptr;
-  }
-  void* p = mmap(nullptr, size, PROT_READ, MAP_SHARED, fd, 0);
-  close(fd);
-  return p == MAP_FAILED ? nullptr : static_cast<const uint8_t*>(p);
+  return static_cast<const uint8_t*>(shm_map_ro(name.c_str(), size));
 }
 
 // True once the child has ended; it is left to be reaped by e2e_running or
@@ -201,9 +193,11 @@ bool e2e_wait_until_fn(bool (*cond)(void*), void* arg, int timeout_ms) {
   }
 }
 
-std::string e2e_run_tool(const char* tool, const std::vector<std::string>& args, int* status) {
+std::string e2e_run_tool(const char* tool, const std::vector<std::string>& args, int* status,
+                         bool with_stderr) {
   std::string cmd = "'" + e2e_bin_dir() + "/" + tool + "'";
   for (const std::string& a : args) cmd += " '" + a + "'";
+  if (with_stderr) cmd += " 2>&1";
   FILE* f = popen(cmd.c_str(), "r");
   if (!f) {
     if (status) *status = -1;
@@ -255,13 +249,16 @@ std::string e2e_camsim_command(uint16_t control_port, const std::string& cmd) {
   return answer;
 }
 
-E2eViewer e2e_viewer_open() {
+E2eViewer e2e_viewer_open(const char* address) {
   E2eViewer v;
   v.fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   if (v.fd < 0) return v;
   sockaddr_in a{};
   a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (inet_pton(AF_INET, address, &a.sin_addr) != 1) {
+    e2e_viewer_close(&v);
+    return v;
+  }
   socklen_t len = sizeof a;
   if (bind(v.fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
       getsockname(v.fd, reinterpret_cast<sockaddr*>(&a), &len) == 0)

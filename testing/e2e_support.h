@@ -85,9 +85,10 @@ bool e2e_wait_until(F cond, int timeout_ms) {
   return e2e_wait_until_fn([](void* a) { return (*static_cast<F*>(a))(); }, &cond, timeout_ms);
 }
 
-// Runs a program from the bin dir with arguments; returns its stdout and puts
-// its exit status in *status.
-std::string e2e_run_tool(const char* tool, const std::vector<std::string>& args, int* status);
+// Runs a program from the bin dir with arguments; returns its stdout (and its
+// stderr too with with_stderr) and puts its wait status in *status.
+std::string e2e_run_tool(const char* tool, const std::vector<std::string>& args, int* status,
+                         bool with_stderr = false);
 
 // The camera simulator the daemon starts in --sim: its control port, read
 // from the "control 127.0.0.1:PORT" line of DIR/camsim.out (0 when it has not
@@ -101,7 +102,9 @@ struct E2eViewer {
   int fd = -1;
   uint16_t port = 0;
 };
-E2eViewer e2e_viewer_open();
+// Bound to 127.0.0.1, or to another loopback address such as "127.0.0.2"
+// (a second source for the address filters).
+E2eViewer e2e_viewer_open(const char* address = "127.0.0.1");
 void e2e_viewer_close(E2eViewer* v);
 // Sends 'B', 11 header bytes, then the message to the daemon's viewer port.
 bool e2e_viewer_send(const E2eViewer& v, uint16_t to_port, const uint8_t* msg, size_t length);

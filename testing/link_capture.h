@@ -12,6 +12,7 @@
 #include "core/hud_block.h"
 #include "control/camera_ops.h"
 #include "link/link_state.h"
+#include "viewer/command_worker.h"
 
 using Bytes = std::vector<uint8_t>;
 
@@ -52,49 +53,10 @@ struct TestHud {
   TestHud& operator=(const TestHud&) = delete;
 };
 
-// Every LinkState field the tests touch, and the operations' own shared
-// values, as they are at process start (link down). Inline, so that tests
-// that do not link link_capture.cc can use it too.
+// The link's and the operations' shared values as they are at process start
+// (link down), through each module's own reset.
 inline void link_test_reset_state() {
-  LinkState& ls = link_state();
-  ls.sequence.store(0);
-  ls.mode.store(0);
-  ls.link_up.store(0);
-  ls.last_gimbal_command_time.store(0);
-  ls.last_data_time.store(0);
-  ls.cooperative.store(0);
-  ls.wanted_orientation_lock.store(0);
-  ls.button_divider.store(0);
-  ls.gimbal_stopped.store(0);
-  ls.pan_target.store(0);
-  ls.tilt_target.store(0);
-  ls.dutch_target.store(0);
-  ls.zoom_step.store(0);
-  ls.digital_zoom_percent.store(0);
-  ls.zoom_speed.store(0);
-  ls.rc_pan_share.store(0);
-  ls.rc_tilt_share.store(0);
-  ls.viewer_pan.store(0);
-  ls.viewer_tilt.store(0);
-  ls.led_blink_time.store(0);
-  ls.led_level.store(0);
-  ls.interval_active.store(0);
-  ls.focus_range.store(0);
-  ls.focus_byte.store(0);
-  ls.aperture_index.store(-1);
-  ls.last_video_format[0].store(0);
-  ls.last_video_format[1].store(0);
-  ls.shutter_index.store(-1);
-  ls.capture_mode.store(0);
-  ls.capture_submode.store(0);
-  ls.timelapse_interval.store(0);
-  ls.timelapse_duration.store(0);
-  ls.last_rc_report_time.store(0);
-  ls.watchdog_ticks.store(0);
-  ls.startup_setting_sent.store(0);
-  ls.time_from_local_clock.store(1);
-  rc_aperture_index.store(-1);
-  rc_shutter_index.store(-1);
-  camera_last_digital_zoom.store(-1);
-  attitude_from_rc.store(1);
+  link_state_reset();
+  camera_ops_reset();
+  command_worker_reset();
 }

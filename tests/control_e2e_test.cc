@@ -18,6 +18,7 @@
 
 #include "core/hud_block.h"
 #include "testing/sandbox.h"
+#include "platform/shm.h"
 #include "testing/e2e_support.h"
 
 namespace {
@@ -162,11 +163,7 @@ TEST_F(ControlE2e, ViewerCommandsReachTheCameraByteForByte) {
 // The daemon's HudBlock, writable, as a local process sees it.
 uint8_t* map_hud_rw(const E2eDaemon& d) {
   std::string name = "/" + d.shm_prefix + "hud_mem";
-  int fd = shm_open(name.c_str(), O_RDWR, 0);
-  if (fd < 0) return nullptr;
-  void* p = mmap(nullptr, kHudSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-  close(fd);
-  return p == MAP_FAILED ? nullptr : static_cast<uint8_t*>(p);
+  return static_cast<uint8_t*>(shm_map_rw(name.c_str(), kHudSize));
 }
 
 TEST_F(ControlE2e, MailboxCommandRunsOnce) {

@@ -29,5 +29,7 @@ set_tests_properties(default_conf_test packaging_install packaging_units
                      packaging_boot_scripts packaging_deb PROPERTIES LABELS packaging)
 set_tests_properties(packaging_install packaging_units packaging_boot_scripts packaging_deb
                      PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 120)
+# cpack and lintian take a minute on a loaded machine.
+set_tests_properties(packaging_deb PROPERTIES TIMEOUT 360)
 # Both install from this build tree (and rewrite its install_manifest.txt).
 set_tests_properties(packaging_install packaging_deb PROPERTIES RESOURCE_LOCK pqw_build_install)

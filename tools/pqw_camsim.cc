@@ -24,6 +24,7 @@
 #include "link/can_frame.h"
 #include "link/can_reassembly.h"
 #include "tools/camera_records.h"
+#include "core/version.h"
 #include "link/packet_build.h"
 #include "tools/camsim_bus.h"
 #include "tools/camsim_model.h"
@@ -49,6 +50,8 @@ const char kUsage[] =
     "  --truncate N          send only the first bytes of the next N packets\n"
     "  --badlen N            add a packet of an unaccepted length (16) to the next N ticks\n"
     "  --burst N             send N extra telemetry records back to back at start\n"
+    "  --version             the version\n"
+    "  --help                this text\n"
     "\n"
     "Control commands (one UDP datagram each, answered with \"ok\" or a JSON line):\n"
     "  silent 1|0   stop or resume sending (resuming sends the queries again)\n"
@@ -287,6 +290,9 @@ int main(int argc, char** argv) {
     };
     if (a == "--help" || a == "-h") {
       fputs(kUsage, stdout);
+      return 0;
+    } else if (a == "--version") {
+      printf("pqw-camsim %d.%d.%d\n", kVersionMajor, kVersionMinor, kVersionPatch);
       return 0;
     } else if (a == "--bus" && v) {
       bus = v, i++;

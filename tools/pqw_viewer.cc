@@ -2,16 +2,17 @@
 // tests. It registers with the daemon, keeps the registration alive, prints
 // every datagram it receives as one JSON line, and can send commands.
 //
-//   pqw-viewer [--host 127.0.0.1] [--daemon-port 4242] [--port 0] [--data-only]
-//              [--no-register] [--send JSON]... [--raw HEX]... [--remove]
-//              [--video-out FILE] [--no-video-lines] [--count N] [--seconds S]
+// Options: see kUsage (pqw-viewer --help).
 #include <arpa/inet.h>
+#include <getopt.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -19,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "core/version.h"
 #include "tools/viewer_decode.h"
 
 namespace {
@@ -26,6 +28,8 @@ namespace {
 constexpr size_t kHeader = 12;
 constexpr size_t kMessageMax = 1488;
 constexpr int kRefreshMs = 1000;
+// A registered daemon answers at once ('B', then beacons every 800 ms).
+constexpr double kAnswerWaitS = 2.0;
 
 struct Options {
   std::string host = "127.0.0.1";
@@ -41,23 +45,28 @@ struct Options {
   double seconds = -1;
 };
 
-void usage() {
-  fputs(
-      "usage: pqw-viewer [options]\n"
-      "  --host ADDR         daemon address (127.0.0.1)\n"
-      "  --daemon-port N     daemon viewer port (4242)\n"
-      "  --port N            our source port (0: any)\n"
-      "  --data-only         register for data only (no video)\n"
-      "  --no-register       do not register (only send)\n"
-      "  --send JSON         send a JSON command (repeatable)\n"
-      "  --raw HEX           send a raw message: type byte and what follows (repeatable)\n"
-      "  --remove            send the removal message before leaving\n"
-      "  --video-out FILE    append every video payload to FILE\n"
-      "  --no-video-lines    do not print a line per video datagram\n"
-      "  --count N           stop after N received datagrams\n"
-      "  --seconds S         stop after S seconds\n",
-      stderr);
-}
+const char kUsage[] =
+    "usage: pqw-viewer [options]\n"
+    "Registers with the daemon, keeps the registration alive and prints every datagram\n"
+    "it sends as one JSON line on standard output.\n"
+    "\n"
+    "  --host NAME         daemon host name or IPv4 address (127.0.0.1)\n"
+    "  --daemon-port N     daemon viewer port (4242)\n"
+    "  --port N            our source port (0: any)\n"
+    "  --data-only         register for data only (no video)\n"
+    "  --no-register       do not register (only send)\n"
+    "  --send JSON         send a JSON command (repeatable)\n"
+    "  --raw HEX           send a raw message: type byte and what follows (repeatable)\n"
+    "  --remove            send the removal message before leaving\n"
+    "  --video-out FILE    write every video payload to FILE\n"
+    "  --no-video-lines    do not print a line per video datagram\n"
+    "  --count N           stop after N received datagrams\n"
+    "  --seconds S         stop after S seconds\n"
+    "  --version           the version\n"
+    "  --help              this text\n"
+    "\n"
+    "When nothing comes back within 2 s of registering, it says so on standard error\n"
+    "and keeps trying; it then exits 1 if the daemon never answered.\n";
 
 bool parse_hex(const char* text, std::vector<uint8_t>* out) {
   std::string digits;
@@ -74,59 +83,143 @@ bool parse_hex(const char* text, std::vector<uint8_t>* out) {
   return true;
 }
 
-bool parse_args(int argc, char** argv, Options* o) {
-  for (int i = 1; i < argc; i++) {
-    std::string a = argv[i];
-    auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
-    const char* v = nullptr;
-    if (a == "--data-only") {
-      o->data_only = true;
-    } else if (a == "--no-register") {
-      o->do_register = false;
-    } else if (a == "--remove") {
-      o->remove_at_end = true;
-    } else if (a == "--no-video-lines") {
-      o->video_lines = false;
-    } else if (a == "--help" || a == "-h") {
-      return false;
-    } else if ((v = value()) == nullptr) {
-      fprintf(stderr, "pqw-viewer: %s needs a value\n", a.c_str());
-      return false;
-    } else if (a == "--host") {
-      o->host = v;
-    } else if (a == "--daemon-port") {
-      o->daemon_port = atoi(v);
-    } else if (a == "--port") {
-      o->port = atoi(v);
-    } else if (a == "--send") {
-      size_t n = strlen(v);
-      if (n > kMessageMax) {
-        fputs("pqw-viewer: command longer than 1488 bytes\n", stderr);
-        return false;
+bool parse_long(const char* text, long lo, long hi, long* out) {
+  char* end = nullptr;
+  errno = 0;
+  long v = strtol(text, &end, 10);
+  if (!*text || *end || errno || v < lo || v > hi) return false;
+  *out = v;
+  return true;
+}
+
+bool parse_seconds(const char* text, double* out) {
+  char* end = nullptr;
+  double v = strtod(text, &end);
+  if (!*text || *end || !(v >= 0) || v > 1e9) return false;
+  *out = v;
+  return true;
+}
+
+enum Parsed { kRun, kExitOk, kExitUsage };
+
+Parsed parse_args(int argc, char** argv, Options* o) {
+  enum {
+    kHost = 256,
+    kDaemonPort,
+    kPort,
+    kDataOnly,
+    kNoRegister,
+    kSend,
+    kRaw,
+    kRemove,
+    kVideoOut,
+    kNoVideoLines,
+    kCount,
+    kSeconds,
+    kVersion,
+    kHelp
+  };
+  static const option kLong[] = {{"host", required_argument, nullptr, kHost},
+                                 {"daemon-port", required_argument, nullptr, kDaemonPort},
+                                 {"port", required_argument, nullptr, kPort},
+                                 {"data-only", no_argument, nullptr, kDataOnly},
+                                 {"no-register", no_argument, nullptr, kNoRegister},
+                                 {"send", required_argument, nullptr, kSend},
+                                 {"raw", required_argument, nullptr, kRaw},
+                                 {"remove", no_argument, nullptr, kRemove},
+                                 {"video-out", required_argument, nullptr, kVideoOut},
+                                 {"no-video-lines", no_argument, nullptr, kNoVideoLines},
+                                 {"count", required_argument, nullptr, kCount},
+                                 {"seconds", required_argument, nullptr, kSeconds},
+                                 {"version", no_argument, nullptr, kVersion},
+                                 {"help", no_argument, nullptr, kHelp},
+                                 {nullptr, 0, nullptr, 0}};
+  auto bad = [](const char* what, const char* value) {
+    fprintf(stderr, "pqw-viewer: bad %s \"%s\"\n", what, value);
+    return kExitUsage;
+  };
+  long n = 0;
+  int c;
+  opterr = 1;  // getopt_long names unknown options and missing values itself
+  while ((c = getopt_long(argc, argv, "h", kLong, nullptr)) != -1) {
+    switch (c) {
+      case kHost:
+        o->host = optarg;
+        break;
+      case kDaemonPort:
+        if (!parse_long(optarg, 1, 65535, &n)) return bad("--daemon-port (1-65535)", optarg);
+        o->daemon_port = static_cast<int>(n);
+        break;
+      case kPort:
+        if (!parse_long(optarg, 0, 65535, &n)) return bad("--port (0-65535)", optarg);
+        o->port = static_cast<int>(n);
+        break;
+      case kDataOnly:
+        o->data_only = true;
+        break;
+      case kNoRegister:
+        o->do_register = false;
+        break;
+      case kSend: {
+        size_t len = strlen(optarg);
+        if (len > kMessageMax) return bad("--send (longer than 1488 bytes)", "...");
+        o->messages.emplace_back(optarg, optarg + len);
+        break;
       }
-      o->messages.emplace_back(v, v + n);
-    } else if (a == "--raw") {
-      std::vector<uint8_t> m;
-      if (!parse_hex(v, &m)) {
-        fprintf(stderr, "pqw-viewer: bad hex \"%s\"\n", v);
-        return false;
+      case kRaw: {
+        std::vector<uint8_t> m;
+        if (!parse_hex(optarg, &m)) return bad("--raw (hex bytes)", optarg);
+        o->messages.push_back(m);
+        break;
       }
-      o->messages.push_back(m);
-    } else if (a == "--video-out") {
-      o->video_out = v;
-    } else if (a == "--count") {
-      o->count = atol(v);
-    } else if (a == "--seconds") {
-      o->seconds = atof(v);
-    } else {
-      fprintf(stderr, "pqw-viewer: unknown option %s\n", a.c_str());
-      return false;
+      case kRemove:
+        o->remove_at_end = true;
+        break;
+      case kVideoOut:
+        o->video_out = optarg;
+        break;
+      case kNoVideoLines:
+        o->video_lines = false;
+        break;
+      case kCount:
+        if (!parse_long(optarg, 0, LONG_MAX, &o->count)) return bad("--count", optarg);
+        break;
+      case kSeconds:
+        if (!parse_seconds(optarg, &o->seconds)) return bad("--seconds", optarg);
+        break;
+      case kVersion:
+        printf("pqw-viewer %d.%d.%d\n", kVersionMajor, kVersionMinor, kVersionPatch);
+        return kExitOk;
+      case 'h':
+      case kHelp:
+        fputs(kUsage, stdout);
+        return kExitOk;
+      default:  // getopt_long has named the option
+        return kExitUsage;
     }
   }
-  if (o->daemon_port <= 0 || o->daemon_port > 65535 || o->port < 0 || o->port > 65535) {
-    fputs("pqw-viewer: bad port\n", stderr);
+  if (optind < argc) {
+    fprintf(stderr, "pqw-viewer: unexpected argument \"%s\"\n", argv[optind]);
+    return kExitUsage;
+  }
+  return kRun;
+}
+
+// The daemon's IPv4 address: a dotted quad or a name, through the resolver.
+bool resolve_host(const std::string& host, int port, sockaddr_in* out) {
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_DGRAM;
+  addrinfo* found = nullptr;
+  int rc = getaddrinfo(host.c_str(), nullptr, &hints, &found);
+  if (rc != 0 || !found) {
+    fprintf(stderr, "pqw-viewer: cannot resolve host \"%s\": %s\n", host.c_str(),
+            rc ? gai_strerror(rc) : "no IPv4 address");
     return false;
   }
+  memcpy(out, found->ai_addr, sizeof *out);
+  out->sin_port = htons(static_cast<uint16_t>(port));
+  freeaddrinfo(found);
   return true;
 }
 
@@ -148,18 +241,18 @@ void send_message(int fd, const sockaddr_in& to, const std::vector<uint8_t>& mes
 
 int main(int argc, char** argv) {
   Options o;
-  if (!parse_args(argc, argv, &o)) {
-    usage();
-    return 2;
+  switch (parse_args(argc, argv, &o)) {
+    case kExitOk:
+      return 0;
+    case kExitUsage:
+      fputs("try pqw-viewer --help\n", stderr);
+      return 2;
+    case kRun:
+      break;
   }
   sockaddr_in to{};
-  to.sin_family = AF_INET;
-  to.sin_port = htons(static_cast<uint16_t>(o.daemon_port));
-  if (inet_pton(AF_INET, o.host.c_str(), &to.sin_addr) != 1) {
-    fprintf(stderr, "pqw-viewer: bad host %s\n", o.host.c_str());
-    return 2;
-  }
-  int fd = socket(AF_INET, SOCK_DGRAM, 0);
+  if (!resolve_host(o.host, o.daemon_port, &to)) return 2;
+  int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   int big = 8 << 20;
   if (setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &big, sizeof big) != 0)
     setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &big, sizeof big);
@@ -192,20 +285,33 @@ int main(int argc, char** argv) {
 
   static uint8_t buffer[65536];
   long received = 0;
+  bool answered = false, said_silent = false;
   while (o.count < 0 || received < o.count) {
     double t = now_s();
     if (o.seconds >= 0 && t - start >= o.seconds) break;
+    if (o.do_register && !answered && !said_silent && t - start >= kAnswerWaitS) {
+      fprintf(stderr,
+              "pqw-viewer: no answer from %s:%d within 2 s of registering (is the daemon "
+              "running there, and does its --viewer-allow admit us?); still trying\n",
+              o.host.c_str(), o.daemon_port);
+      said_silent = true;
+    }
     if (o.do_register && t >= next_refresh) {
       send_message(fd, to, registration);
       next_refresh = t + kRefreshMs / 1000.0;
     }
     double wait = o.do_register ? next_refresh - t : 1.0;
+    if (o.do_register && !answered && !said_silent && start + kAnswerWaitS - t < wait)
+      wait = start + kAnswerWaitS - t;
     if (o.seconds >= 0 && start + o.seconds - t < wait) wait = start + o.seconds - t;
     pollfd p{fd, POLLIN, 0};
     int ready = poll(&p, 1, wait > 0 ? static_cast<int>(wait * 1000) + 1 : 0);
     if (ready <= 0) continue;
     ssize_t n = recv(fd, buffer, sizeof buffer, 0);
     if (n < 0) continue;
+    if (!answered && said_silent)
+      fprintf(stderr, "pqw-viewer: the daemon answered after %.1f s\n", now_s() - start);
+    answered = true;
     received++;
     bool is_video = n >= static_cast<ssize_t>(kHeader) && buffer[0] == 'B' && buffer[1] == 1;
     if (is_video && video) fwrite(buffer + kHeader, 1, static_cast<size_t>(n) - kHeader, video);
@@ -218,5 +324,5 @@ int main(int argc, char** argv) {
   if (o.remove_at_end) send_message(fd, to, {1});
   if (video) fclose(video);
   close(fd);
-  return 0;
+  return o.do_register && !answered ? 1 : 0;
 }

@@ -15,13 +15,11 @@
 
 #include "core/config_record.h"
 #include "core/hud_block.h"
-#include "config/config_command.h"
-#include "control/camera_dispatch.h"
-#include "link/link_state.h"
 #include "platform/clock.h"
 #include "viewer/viewer_send.h"
 #include "platform/health.h"
 #include "platform/log.h"
+#include "platform/thread.h"
 
 namespace {
 
@@ -45,19 +43,22 @@ std::atomic<bool> g_said_busy{false};
 std::atomic<bool> g_said_thread{false};
 std::atomic<WorkerThreadCreate> g_create{nullptr};
 thread_local char t_origin[48] = "";
+std::atomic<uint32_t> g_last_rc_report_time{0};
+// Written once at start-up before any command arrives.
+std::atomic<CommandHandler> g_handlers[kCommandHandlersMax];
 
 // Workers are never joined: detached at once, they release their own
 // resources when they end.
-int default_create(pthread_t* thread, void* (*body)(void*), void* arg) {
-  int r = pthread_create(thread, nullptr, body, arg);
-  if (r == 0) pthread_detach(*thread);
-  return r;
+int default_create(pthread_t*, void* (*body)(void*), void* arg) {
+  return thread_start("pqw-command", body, arg);
 }
 
 void run_handlers(const char* text, size_t length) {
   health_add(HEALTH_COMMANDS_RUN);
-  config_command_handle(text, length);
-  camera_command_dispatch(text, length);
+  for (auto& h : g_handlers) {
+    CommandHandler handler = h.load();
+    if (handler) handler(text, length);
+  }
 }
 
 void* command_worker(void* arg) {
@@ -125,10 +126,8 @@ void hud_command_poll_once() {
     run_handlers(text, strlen(text));
   }
 
-  LinkState& ls = link_state();
-  if (cfg_get(config_record()->rc_input_enabled) != 0 &&
-      now - ls.last_rc_report_time.load() > 300) {
-    ls.last_rc_report_time.store(now);
+  if (cfg_get(config_record()->rc_input_enabled) != 0 && now - g_last_rc_report_time.load() > 300) {
+    g_last_rc_report_time.store(now);
     uint8_t report[kRcReportSize] = {};
     report[0] = kRcReportCode;
     report[1] = hud_get_u8(hud, HUD_RC_STATE);
@@ -157,5 +156,11 @@ const char* command_origin() { return t_origin[0] ? t_origin : "an unknown sende
 void command_origin_set(const char* origin) {
   snprintf(t_origin, sizeof t_origin, "%s", origin ? origin : "");
 }
+
+void command_worker_install(const CommandHandlers& handlers) {
+  for (int i = 0; i < kCommandHandlersMax; i++) g_handlers[i].store(handlers.run[i]);
+}
+
+void command_worker_reset() { g_last_rc_report_time.store(0); }
 
 void command_worker_set_thread_create(WorkerThreadCreate create) { g_create.store(create); }

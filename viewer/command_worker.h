@@ -1,7 +1,8 @@
 // Viewer JSON commands on worker threads; the HUD command mailbox poller.
 //
-// Every command text goes first to the configuration handler and then to the
-// camera dispatcher; each parses it itself and ignores what it does not know.
+// Every command text goes through the installed handlers in turn (the
+// configuration handler, then the camera dispatcher); each parses it itself
+// and ignores what it does not know.
 //
 // RC value report (every ~400 ms while rc_input_enabled), 67 bytes to viewers:
 //   0F <HUD 887> 20 <HUD 890..953: 32 channel values, u16 LE each>
@@ -16,6 +17,16 @@ inline constexpr size_t kCommandTextMax = 1488;
 // Workers that may run at once; a command that finds them all busy is dropped
 // (and counted) rather than queued, so a flood cannot exhaust the process.
 inline constexpr int kCommandWorkersMax = 16;
+
+// The handlers every command text goes through, in order; installed at
+// start-up by app/ (the configuration handler, then the camera dispatcher),
+// because they live on floors above this one. Null entries are skipped.
+inline constexpr int kCommandHandlersMax = 4;
+using CommandHandler = void (*)(const char* text, size_t length);
+struct CommandHandlers {
+  CommandHandler run[kCommandHandlersMax];
+};
+void command_worker_install(const CommandHandlers& handlers);
 
 // Copies the command text (bounded by the viewer message size) and runs the
 // configuration handler and then the camera dispatcher on a new thread.
@@ -45,3 +56,5 @@ CommandWorkerStats command_worker_stats();
 // and pthread_detach).
 using WorkerThreadCreate = int (*)(pthread_t* thread, void* (*body)(void*), void* arg);
 void command_worker_set_thread_create(WorkerThreadCreate create);
+// Tests: the RC value report's timer as at process start.
+void command_worker_reset();

@@ -11,16 +11,17 @@
 #include <sys/time.h>
 #include <unistd.h>
 
-#include "control/camera_ops.h"
 #include "platform/app_exit.h"
 #include "platform/clock.h"
 #include "platform/ports.h"
 #include "viewer/client_table.h"
 #include "viewer/command_worker.h"
 #include "viewer/socket_buffers.h"
+#include "viewer/viewer_allow.h"
 #include "viewer/viewer_send.h"
 #include "platform/health.h"
 #include "platform/log.h"
+#include "platform/thread.h"
 
 namespace {
 
@@ -30,9 +31,8 @@ constexpr uint8_t kViewerMagic = 'B';
 
 std::atomic<int> g_socket{-1};
 
-const ViewerControlHooks kRealHooks = {viewer_motion_command, gimbal_attitude_set,
-                                       command_worker_start};
-std::atomic<const ViewerControlHooks*> g_hooks{&kRealHooks};
+ViewerControlHooks g_installed_hooks = {nullptr, nullptr, command_worker_start};
+std::atomic<const ViewerControlHooks*> g_hooks{&g_installed_hooks};
 ViewerControlHooks g_test_hooks;
 
 int16_t read_i16(const uint8_t* p) {
@@ -68,8 +68,13 @@ void viewer_set_control_hooks(const ViewerControlHooks* hooks) {
     g_test_hooks = *hooks;
     g_hooks.store(&g_test_hooks);
   } else {
-    g_hooks.store(&kRealHooks);
+    g_hooks.store(&g_installed_hooks);
   }
+}
+
+void viewer_install_control_hooks(const ViewerControlHooks& hooks) {
+  g_installed_hooks = hooks;
+  g_hooks.store(&g_installed_hooks);
 }
 
 void video_bridge_init() {
@@ -101,8 +106,7 @@ void discovery_init() {
     return;
   }
   g_socket.store(fd);
-  pthread_t thread;
-  pthread_create(&thread, nullptr, discovery_receive_loop, nullptr);
+  thread_start("pqw-viewer-rx", discovery_receive_loop);
 }
 
 void* discovery_receive_loop(void*) {
@@ -131,6 +135,7 @@ void* discovery_receive_loop(void*) {
 void discovery_handle_datagram(const uint8_t* bytes, size_t length, const sockaddr_in& from) {
   if (length > kViewerDatagramMax) length = kViewerDatagramMax;
   if (length < kViewerHeaderSize || bytes[0] != kViewerMagic) return;
+  if (!viewer_allow_admits(from.sin_addr, "viewer datagram")) return;
   char address[INET_ADDRSTRLEN] = {};
   if (!inet_ntop(AF_INET, &from.sin_addr, address, sizeof address)) return;
   viewer_handle_message(bytes + kViewerHeaderSize, length - kViewerHeaderSize, address,
@@ -164,17 +169,18 @@ void viewer_handle_message(const uint8_t* msg, size_t length, const char* addres
         log_info("client %s:%d removed\n", address, static_cast<int>(port));
       break;
     case 5:
-      hooks->motion(m[1], read_i16(m + 2), read_i16(m + 4));
+      if (hooks->motion) hooks->motion(m[1], read_i16(m + 2), read_i16(m + 4));
       break;
     case 6:
-      hooks->attitude(stick_value(m + 3), stick_value(m + 5), stick_value(m + 7),
-                      stick_value(m + 9));
+      if (hooks->attitude)
+        hooks->attitude(stick_value(m + 3), stick_value(m + 5), stick_value(m + 7),
+                        stick_value(m + 9));
       break;
     case '{': {
       char origin[48];
       snprintf(origin, sizeof origin, "viewer %s:%d", address, static_cast<int>(port));
       command_origin_set(origin);
-      hooks->command(reinterpret_cast<const char*>(m), length);
+      if (hooks->command) hooks->command(reinterpret_cast<const char*>(m), length);
       break;
     }
     default:

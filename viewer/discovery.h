@@ -41,12 +41,15 @@ int discovery_socket();
 // Test seam: tests hand the sender a socket of their own.
 void discovery_set_socket(int fd);
 
-// Test seam: where messages of types 5, 6 and 123 go. The defaults are
-// viewer_motion_command, gimbal_attitude_set and command_worker_start;
-// nullptr restores them.
+// Where messages of types 5, 6 and 123 go. app/ installs
+// viewer_motion_command and gimbal_attitude_set at start-up (they live on a
+// floor above); command defaults to command_worker_start. Null entries drop
+// the message.
 struct ViewerControlHooks {
   void (*motion)(int mode, int a, int b);
   void (*attitude)(float q0, float q1, float q2, float q3);
   void (*command)(const char* text, size_t length);
 };
+void viewer_install_control_hooks(const ViewerControlHooks& hooks);
+// Test seam: replaces the installed hooks for a while; nullptr restores them.
 void viewer_set_control_hooks(const ViewerControlHooks* hooks);

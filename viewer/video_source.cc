@@ -19,6 +19,7 @@
 #include "viewer/viewer_send.h"
 #include "platform/health.h"
 #include "platform/log.h"
+#include "platform/thread.h"
 
 namespace {
 
@@ -73,7 +74,7 @@ void video_source_init() {
   g_video.socket.store(fd);
   set_connected(0);
   g_video.last_receive.store(0);
-  pthread_create(&g_video.receive_thread, nullptr, video_receive_loop, nullptr);
+  thread_start("pqw-video", video_receive_loop, nullptr, &g_video.receive_thread);
 }
 
 void* video_receive_loop(void*) {

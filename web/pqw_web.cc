@@ -11,6 +11,7 @@
 #include <cstring>
 #include <string>
 
+#include "core/version.h"
 #include "web/web_http.h"
 #include "web/web_link.h"
 
@@ -22,7 +23,9 @@ const char kUsage[] =
     "  --daemon HOST:PORT  the daemon's viewer port (default 127.0.0.1:4242)\n"
     "  --pin PIN           ask for this PIN once per browser (default: $PQW_WEB_PIN, else none)\n"
     "  --health FILE       the daemon's health counters, shown when the file exists\n"
-    "                      (default /run/pelquarinthos-wired/stats.json)\n";
+    "                      (default /run/pelquarinthos-wired/stats.json)\n"
+    "  --version           the version\n"
+    "  --help              this text\n";
 
 // "ADDR:PORT", ":PORT" or "PORT"; the address stays as given when absent.
 bool split_address(const char* text, std::string* addr, uint16_t* port) {
@@ -58,10 +61,13 @@ int main(int argc, char** argv) {
   std::string health = "/run/pelquarinthos-wired/stats.json";
   if (const char* pin = getenv("PQW_WEB_PIN")) opt.pin = pin;
 
-  static const option kLong[] = {
-      {"listen", required_argument, nullptr, 'l'}, {"daemon", required_argument, nullptr, 'd'},
-      {"pin", required_argument, nullptr, 'p'},    {"health", required_argument, nullptr, 'H'},
-      {"help", no_argument, nullptr, 'h'},         {nullptr, 0, nullptr, 0}};
+  static const option kLong[] = {{"listen", required_argument, nullptr, 'l'},
+                                 {"daemon", required_argument, nullptr, 'd'},
+                                 {"pin", required_argument, nullptr, 'p'},
+                                 {"health", required_argument, nullptr, 'H'},
+                                 {"help", no_argument, nullptr, 'h'},
+                                 {"version", no_argument, nullptr, 'V'},
+                                 {nullptr, 0, nullptr, 0}};
   int c;
   while ((c = getopt_long(argc, argv, "", kLong, nullptr)) != -1) {
     switch (c) {
@@ -85,6 +91,9 @@ int main(int argc, char** argv) {
         break;
       case 'h':
         fputs(kUsage, stdout);
+        return 0;
+      case 'V':
+        printf("pqw-web %d.%d.%d\n", kVersionMajor, kVersionMinor, kVersionPatch);
         return 0;
       default:
         fputs(kUsage, stderr);

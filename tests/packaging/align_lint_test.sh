@@ -11,7 +11,7 @@ cd "$1" || exit 1
 types='(u?int(16|32|64)_t|float|double|short|long|int|unsigned|size_t|ssize_t|uint_least32_t)'
 cast="(reinterpret_cast|static_cast)<[[:space:]]*(const[[:space:]]+)?(volatile[[:space:]]+)?${types}[[:space:]]*\\*"
 cstyle="\\([[:space:]]*(const[[:space:]]+)?${types}[[:space:]]*\\*[[:space:]]*\\)[[:space:]]*[A-Za-z_(&]"
-files=$(find app config control link periph platform viewer tools -name '*.cc' -o -name '*.h' 2>/dev/null |
+files=$(find app config control core link periph platform viewer tools -name '*.cc' -o -name '*.h' 2>/dev/null |
   grep -v '_test\.cc$' | sort)
 # shellcheck disable=SC2086 # file names without blanks
 hits=$(grep -nHE "$cast|$cstyle" $files | grep -v 'align-ok')

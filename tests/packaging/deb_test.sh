@@ -39,10 +39,14 @@ check "Version" [ "$(field Version)" = 0.14.11 ]
 check "Architecture $arch" [ "$(field Architecture)" = "$arch" ]
 depends=$(field Depends)
 dep_names=$(tr ',' '\n' <<<"$depends" | sed -e 's/^ *//' -e 's/ .*//')
-for dep in libcjson1 libinih1 libcurl4 libgpiod2 iproute2 libc6 libstdc++6; do
+for dep in libcjson1 libinih1 libcurl4 libgpiod2 iproute2 net-tools psmisc wireless-tools \
+  adduser libc6 libstdc++6; do
   check "Depends lists $dep: $depends" grep -qxF "$dep" <<<"$dep_names"
 done
-check "Maintainer" [ -n "$(field Maintainer)" ]
+maint=$(field Maintainer)
+check "Maintainer is a name and an address: $maint" grep -qE '^[^<]+ <[^@<> ]+@[^@<> ]+>$' <<<"$maint"
+check "Maintainer address is no placeholder: $maint" \
+  bash -c '! grep -qE "[@.](invalid|localhost)>$" <<<"$1"' _ "$maint"
 
 dpkg-deb -c "$deb" | awk '{print $6 ($7 == "->" ? " -> " $8 : "")}' >"$tmp/contents"
 for path in ./usr/bin/pelquarinthos-wired ./lib/systemd/system/pelquarinthos-wired.service \
@@ -50,22 +54,66 @@ for path in ./usr/bin/pelquarinthos-wired ./lib/systemd/system/pelquarinthos-wir
   ./var/lib/pelquarinthos-wired/scripts/hdmi-mode.sh \
   ./var/lib/pelquarinthos-wired/scripts/boot-config.sh \
   "./var/lib/pelquarinthos-wired/pelquarinthos.conf -> /run/pelquarinthos.conf" \
-  ./usr/share/pelquarinthos-wired/pelquarinthos-wired.conf; do
+  ./usr/share/pelquarinthos-wired/pelquarinthos-wired.conf \
+  ./usr/share/doc/pelquarinthos-wired/copyright ./usr/share/doc/pelquarinthos-wired/changelog.gz \
+  ./usr/share/doc/pelquarinthos-wired/viewer-protocol.md \
+  ./usr/share/man/man8/pelquarinthos-wired.8.gz ./etc/default/pelquarinthos-wired; do
   check "package holds $path" grep -qxF "$path" "$tmp/contents"
 done
 check "package holds nothing under /boot" bash -c "! grep -q '^\./boot' '$tmp/contents'"
 
-# The settings file is not a conffile: a package upgrade never touches it.
+# The settings file is not a conffile (a package upgrade never touches it);
+# the service's environment file is.
 dpkg-deb -e "$deb" "$tmp/control"
-check "no conffiles" [ ! -s "$tmp/control/conffiles" ]
+check "conffiles: only the environment file" \
+  [ "$(cat "$tmp/control/conffiles")" = /etc/default/pelquarinthos-wired ]
 for s in postinst prerm postrm; do
   check "$s is executable" [ -x "$tmp/control/$s" ]
 done
 
-# postinst configure in an alternate root (DPKG_ROOT), with mount tools and
-# systemd faked away.
 root=$tmp/root
 dpkg-deb -x "$deb" "$root"
+top=$(gzip -dc "$root/usr/share/doc/pelquarinthos-wired/changelog.gz" | head -1)
+check "changelog's latest entry is this version: $top" \
+  grep -q "^pelquarinthos-wired ($(field Version)) " <<<"$top"
+# Debian's hardening: full RELRO with immediate binding, fortified calls.
+if command -v readelf >/dev/null; then
+  elf=$root/usr/bin/pelquarinthos-wired
+  check "daemon has RELRO" bash -c "readelf -lW '$elf' | grep -q GNU_RELRO"
+  check "daemon binds now" bash -c "readelf -dW '$elf' | grep -qE 'BIND_NOW|FLAGS_1.*NOW'"
+  check "daemon uses fortified calls" bash -c "readelf -sW --dyn-syms '$elf' | grep -q '__[a-z]*_chk@'"
+fi
+if command -v lintian >/dev/null; then
+  # A CPack package is no source package: the tags about its missing
+  # source-side files are not ours to fix.
+  lintian --no-tag-display-limit "$deb" >"$tmp/lintian.log" 2>&1
+  errors=$(grep -E '^E: ' "$tmp/lintian.log")
+  check "lintian reports no error: $errors" [ -z "$errors" ]
+  grep -E '^[WI]: ' "$tmp/lintian.log" | sed 's/^/lintian: /'
+else
+  echo "NOTE: lintian missing (scripts/setup installs it): lintian not run"
+fi
+
+# The maintainer scripts' systemd calls, with the tools faked: removal masks
+# the unit, purge removes its links and the mask.
+mkdir -p "$tmp/bin"
+for tool in systemctl deb-systemd-helper deb-systemd-invoke; do
+  printf '#!/bin/sh\necho "%s $*" >> "%s/calls.log"\nexit 0\n' "$tool" "$tmp" >"$tmp/bin/$tool"
+done
+chmod +x "$tmp/bin"/*
+u=pelquarinthos-wired.service
+w=pelquarinthos-wired-web.service
+for step in "remove:deb-systemd-helper mask $u|deb-systemd-helper mask $w" \
+  "purge:deb-systemd-helper purge $u|deb-systemd-helper unmask $u|deb-systemd-helper purge $w|deb-systemd-helper unmask $w"; do
+  rm -f "$tmp/calls.log"
+  env -i PATH="$tmp/bin:/usr/bin:/bin" "$tmp/control/postrm" "${step%%:*}" >/dev/null 2>&1
+  calls=$(grep deb-systemd-helper "$tmp/calls.log" 2>/dev/null | paste -sd'|')
+  check "postrm ${step%%:*}: $calls" [ "$calls" = "${step#*:}" ]
+done
+rm -f "$tmp/bin"/* "$tmp/calls.log"
+
+# postinst configure in an alternate root (DPKG_ROOT), with mount tools and
+# systemd faked away.
 mkdir -p "$root/boot" "$tmp/bin"
 for tool in cat cp dirname grep mv rm; do
   ln -s "$(command -v "$tool")" "$tmp/bin/$tool"

@@ -41,8 +41,31 @@ check "the simulation unit is an example, not an installed unit" \
 unexpected=$(cd "$stage" && find . \( -type f -o -type l \) |
   grep -v -e '^\./usr/' -e '^\./var/lib/pelquarinthos-wired/' \
     -e '^\./lib/systemd/system/pelquarinthos-wired\.service$' \
-    -e '^\./lib/systemd/system/pelquarinthos-wired-web\.service$')
+    -e '^\./lib/systemd/system/pelquarinthos-wired-web\.service$' \
+    -e '^\./etc/default/pelquarinthos-wired$')
 check "no file outside the layout: $unexpected" [ -z "$unexpected" ]
+check "the service's environment file" grep -q '^#PQW_VIEWER_ALLOW=' "$stage/etc/default/pelquarinthos-wired"
+
+# Every program: --version, and a man page that names every option of its
+# --help (skipped where the programs cannot run, as in cross builds).
+version=$(sed -n 's/^set(CPACK_PACKAGE_VERSION "\(.*\)")$/\1/p' "$build/CPackConfig.cmake")
+for prog in "${programs[@]}"; do
+  page=$(ls "$stage"/usr/share/man/man[18]/"$prog".[18].gz 2>/dev/null | head -1)
+  check "man page for $prog" [ -n "$page" ]
+  help=$("$build/bin/$prog" --help 2>/dev/null)
+  rc=$?
+  if [ $rc -ge 126 ]; then
+    echo "NOTE: $prog cannot run here: --help and --version not checked"
+    continue
+  fi
+  check "$prog --help exits 0" [ $rc -eq 0 ]
+  check "$prog --version" [ "$("$build/bin/$prog" --version)" = "$prog $version" ]
+  [ -n "$page" ] || continue
+  text=$(gzip -dc "$page" | sed -e 's/\\-/-/g' -e 's/\\f[BIRP]//g')
+  for opt in $(grep -oE -- '--[a-z][a-z0-9-]*' <<<"$help" | sort -u); do
+    check "$prog's man page names $opt" grep -qF -- "$opt" <<<"$text"
+  done
+done
 check "no test program installed" bash -c "! ls '$stage/usr/bin' | grep -q _test"
 
 check_summary "install"
