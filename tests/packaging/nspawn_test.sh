@@ -12,6 +12,9 @@ for tool in systemd-nspawn debootstrap nsenter cpack; do
   command -v $tool >/dev/null || { echo "SKIP: $tool missing"; exit 77; }
 done
 [ "$(id -u)" = 0 ] || { echo "SKIP: needs root"; exit 77; }
+# Inside a container or chroot that mounts /sys read-only, nspawn cannot
+# give the booted system its own control groups.
+[ -w /sys/fs/cgroup ] || { echo "SKIP: /sys/fs/cgroup is not writable here"; exit 77; }
 [ "$(dpkg --print-architecture)" = amd64 ] || { echo "SKIP: not amd64"; exit 77; }
 . "$here/check_lib.sh" nspawn
 started=$(date +%s)
