@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -20,7 +21,7 @@ namespace {
 // child's stderr (where a sanitizer reports) and its wait status come back.
 std::string exit_under_readers(int* status) {
   int fds[2];
-  if (pipe(fds) != 0) return "pipe";
+  if (pipe2(fds, O_CLOEXEC) != 0) return "pipe";
   pid_t pid = fork();
   if (pid == 0) {
     dup2(fds[1], STDOUT_FILENO);

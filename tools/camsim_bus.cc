@@ -72,9 +72,9 @@ bool open_can(CamsimBus* bus, std::string* error) {
 
 }  // namespace
 
-bool camsim_bus_parse(const std::string& spec, CamsimBus* bus) {
-  if (spec.rfind("can:", 0) == 0) {
-    std::string name = spec.substr(4);
+bool camsim_bus_parse(const std::string& text, CamsimBus* bus) {
+  if (text.rfind("can:", 0) == 0) {
+    std::string name = text.substr(4);
     if (name.empty() || name.size() >= IFNAMSIZ || name.find('/') != std::string::npos)
       return false;
     bus->kind = CamsimBusKind::kCan;
@@ -82,8 +82,8 @@ bool camsim_bus_parse(const std::string& spec, CamsimBus* bus) {
     memcpy(bus->iface, name.data(), name.size());
     return true;
   }
-  if (spec.rfind("udp:", 0) != 0) return false;
-  std::string rest = spec.substr(4);
+  if (text.rfind("udp:", 0) != 0) return false;
+  std::string rest = text.substr(4);
   size_t a = rest.find(':'), b = rest.rfind(':');
   uint16_t local = 0, peer = 0;
   in_addr host{};

@@ -33,7 +33,7 @@ struct CamsimBus {
 };
 
 // False when the text is neither form above.
-bool camsim_bus_parse(const std::string& spec, CamsimBus* bus);
+bool camsim_bus_parse(const std::string& text, CamsimBus* bus);
 // Opens (or reopens) the socket; false with *error set when it cannot.
 bool camsim_bus_open(CamsimBus* bus, std::string* error);
 void camsim_bus_close(CamsimBus* bus);

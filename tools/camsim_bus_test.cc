@@ -14,7 +14,7 @@ namespace {
 
 TEST(CamsimBus, ParsesBothFormsAndRejectsTheRest) {
   struct Case {
-    const char* spec;
+    const char* text;
     bool ok;
     CamsimBusKind kind;
   } cases[] = {
@@ -31,12 +31,12 @@ TEST(CamsimBus, ParsesBothFormsAndRejectsTheRest) {
       {"", false, {}},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.spec);
+    SCOPED_TRACE(c.text);
     CamsimBus bus;
-    ASSERT_EQ(camsim_bus_parse(c.spec, &bus), c.ok);
+    ASSERT_EQ(camsim_bus_parse(c.text, &bus), c.ok);
     if (!c.ok) continue;
     EXPECT_EQ(bus.kind, c.kind);
-    EXPECT_EQ(camsim_bus_text(bus), c.spec);
+    EXPECT_EQ(camsim_bus_text(bus), c.text);
   }
 }
 

@@ -205,7 +205,7 @@ pid_t find_receiving_thread(pid_t pid, uint16_t port) {
 pid_t spawn_pinned(const std::vector<std::string>& args, const std::string& log, bool realtime) {
   pid_t pid = fork();
   if (pid == 0) {
-    int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd >= 0) {
       dup2(fd, 1);
       dup2(fd, 2);
@@ -750,7 +750,8 @@ int main(int argc, char** argv) {
       CPU_ZERO(&all);
       for (int c = 0; c < CPU_SETSIZE; c++) CPU_SET(c, &all);
       sched_setaffinity(0, sizeof all, &all);
-      int fd = open((dir + "/companion.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      int fd =
+          open((dir + "/companion.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
       if (fd >= 0) {
         dup2(fd, 1);
         dup2(fd, 2);

@@ -68,7 +68,7 @@ pid_t spawn(const std::vector<std::string>& args, const std::string& log) {
   if (pid == 0) {
     prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (getppid() != parent) _exit(127);
-    int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd >= 0) {
       dup2(fd, 1);
       dup2(fd, 2);
