@@ -4,7 +4,7 @@
 #pragma once
 
 // Installs every hook record: the command workers' handlers (configuration,
-// then camera), the viewer control hooks (motion, attitude) and the link's
-// lock-button press. The daemon calls it first thing; so does every test
-// binary (testing/test_main.cc), so units run wired as in the daemon.
+// then camera) and their thread start ("pqw-command"), the viewer control hooks (motion, attitude)
+// and the link's lock-button press. The daemon calls it first thing; so does every test binary
+// (testing/test_main.cc), so units run wired as in the daemon.
 void app_install_hooks();

@@ -13,7 +13,9 @@
 #include "control/rc_controller.h"
 #include "core/version.h"
 #include "control/i2c_input.h"
+#include "link/can_transport.h"
 #include "link/data_source.h"
+#include "link/djigo_bridge.h"
 #include "periph/media_listing.h"
 #include "periph/shield.h"
 #include "platform/clock.h"
@@ -78,8 +80,16 @@ void app_startup() {
   log_info("GPIO init\n");
   wiringPiSetup();
 
+  // Each loop starts right after its subsystem opened what the loop reads;
+  // the CAN reader and the DJI Go bridge open theirs on their own threads,
+  // where a missing bus or a taken port ends the daemon.
   if (cfg_get(rec->shield_enabled)) shield_init();
   data_source_init();
+  if (cfg_get(rec->control_enabled)) {
+    can_init();
+    thread_start("pqw-can-rx", can_reader);
+    thread_start("pqw-djigo", djigo_listener);  // ends only when accepting fails
+  }
   thread_start("pqw-mailbox", hud_command_poller);
   thread_start("pqw-rc", rc_controller);
   if (cfg_get(rec->control_enabled) == 0) {
@@ -87,12 +97,17 @@ void app_startup() {
     hud_set_u8(hud, HUD_PRODUCT, 0);
     hud_set_u8(hud, HUD_VERSION, 0);
   }
-  if (cfg_get(rec->i2c_input_enabled)) i2c_input_init();
+  if (cfg_get(rec->i2c_input_enabled)) {
+    i2c_input_init();
+    thread_start("pqw-i2c", i2c_poll_loop);
+  }
 
   video_source_init();
+  thread_start("pqw-video", video_receive_loop);
   video_bridge_init();
-  discovery_init();
-  media_listing_start();
+  if (discovery_init()) thread_start("pqw-viewer-rx", discovery_receive_loop);
+  media_listing_init();
+  thread_start("pqw-ftp", media_listing_loop);
 
   std::string governor = "sudo echo performance > " +
                          root_path("/sys/devices/system/cpu/cpu0/cpufreq/scaling_governor");

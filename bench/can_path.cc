@@ -12,7 +12,6 @@
 // Usage: can_path [seconds per part, default 2]
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <pthread.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -33,6 +32,7 @@
 #include "link/link_packet.h"
 #include "link/link_state.h"
 #include "platform/shell.h"
+#include "platform/thread.h"
 #include "platform/wiringpi.h"
 #include "viewer/viewer_send.h"
 
@@ -127,8 +127,7 @@ void latency_over_udp(double seconds) {
   std::string bus =
       "udp:" + std::to_string(local) + ":127.0.0.1:" + std::to_string(bound_port(camera));
   can_set_spec(bus.c_str());
-  pthread_t reader;
-  pthread_create(&reader, nullptr, can_reader, nullptr);
+  thread_start("pqw-can-rx", can_reader);
   sockaddr_in daemon{};
   daemon.sin_family = AF_INET;
   daemon.sin_port = htons(local);

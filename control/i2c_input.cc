@@ -4,7 +4,6 @@
 #include <fcntl.h>
 #include <linux/i2c-dev.h>
 #include <netinet/in.h>
-#include <pthread.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -22,7 +21,6 @@
 #include "periph/shield.h"
 #include "platform/clock.h"
 #include "platform/log.h"
-#include "platform/thread.h"
 
 namespace {
 
@@ -288,7 +286,6 @@ void i2c_input_open() {
 void i2c_input_init() {
   log_info("Init I2C input\n");
   i2c_input_open();
-  thread_start("pqw-i2c", i2c_poll_loop);
 }
 
 int i2c_read_packet(int device) {

@@ -32,7 +32,8 @@
 
 inline constexpr size_t kPanelPacketSize = 10;
 
-// Prints "Init I2C input", opens the source and starts the poll thread.
+// Prints "Init I2C input" and opens the source; app/ then starts
+// i2c_poll_loop, which polls on even when the open failed.
 void i2c_input_init();
 // "/dev/i2c-1" (default) or "udp:LOCALPORT" for the simulation.
 void i2c_set_spec(const char* bus);
@@ -45,7 +46,7 @@ int i2c_read_packet(int device);
 // Acts on the packet just read, for panel 0 (0x40) or 1 (0x41).
 void i2c_handle_packet(int panel);
 
-// Opens the source named by the bus (no thread); i2c_input_init uses it.
+// Opens the source named by the bus; i2c_input_init uses it.
 void i2c_input_open();
 // Checks a packet as i2c_read_packet does and, when valid, handles it for the
 // panel; returns the same codes. Tests and the fuzzer feed packets here.

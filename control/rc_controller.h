@@ -44,7 +44,7 @@ enum RcFunction : int {
   RC_FUNCTION_COUNT = 32,
 };
 
-// Thread body (started by data_source_init); never returns.
+// Thread body (app/ starts it); never returns.
 void* rc_controller(void*);
 
 // One pass of the loop while the link is up: the RC functions (when enabled,

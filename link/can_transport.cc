@@ -13,7 +13,6 @@
 #include <net/if.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <pthread.h>
 #include <string>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -23,14 +22,12 @@
 
 #include "link/can_frame.h"
 #include "link/can_reassembly.h"
-#include "link/djigo_bridge.h"
 #include "link/link_handler.h"
 #include "platform/app_exit.h"
 #include "platform/clock.h"
 #include "platform/shell.h"
 #include "platform/health.h"
 #include "platform/log.h"
-#include "platform/thread.h"
 
 namespace {
 
@@ -81,7 +78,6 @@ struct CanPort {
   std::atomic<uint8_t> djigo_connected{0};
   int djigo_socket = -1;
 
-  pthread_t reader_thread{};
   std::atomic_flag writer_busy = ATOMIC_FLAG_INIT;
   std::atomic<CanPacketHandler> handler{nullptr};
 };
@@ -447,16 +443,12 @@ void can_close() {
   if (fd >= 0) retire_locked(lock, fd);
 }
 
-void can_start() {
+void can_init() {
   log_info("Init CAN bus\n");
   g_port.last_receive_time.store(time_ms());
-  thread_start("pqw-can-rx", can_reader, nullptr, &g_port.reader_thread);  // detaches itself
-  // Nobody joins the bridge; it ends only when accepting fails.
-  thread_start("pqw-djigo", djigo_listener);
 }
 
 void* can_reader(void*) {
-  pthread_detach(pthread_self());
   // A stall check that came first has opened already.
   open_unless_replaced(0, false, false);
   for (;;) reader_step();

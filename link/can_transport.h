@@ -36,7 +36,11 @@ void can_set_spec(const char* bus);
 
 void can_open();
 void can_close();
-void can_start();
+// Says "Init CAN bus" and arms the stall check; app/ then starts can_reader
+// (which opens the socket itself) and the DJI Go bridge.
+void can_init();
+// Thread body: opens the bus unless a stall check already has, then reads
+// frames until the process ends.
 void* can_reader(void*);
 int can_write_packet(const uint8_t* bytes, size_t length);
 void can_check_stall();

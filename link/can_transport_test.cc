@@ -16,10 +16,12 @@
 #include <unistd.h>
 
 #include "link/can_frame.h"
+#include "link/djigo_bridge.h"
 #include "testing/link_capture.h"
 #include "link/packet_build.h"
 #include "platform/clock.h"
 #include "platform/ports.h"
+#include "platform/thread.h"
 
 namespace {
 
@@ -128,7 +130,9 @@ class Transport : public ::testing::Test {
     net_ports().djigo = net_free_port(SOCK_STREAM);
     can_set_packet_handler(on_packet);
     testing::internal::CaptureStderr();
-    can_start();
+    can_init();
+    thread_start("pqw-can-rx", can_reader);
+    thread_start("pqw-djigo", djigo_listener);
     // The reader opens the socket on its own thread: knock until it answers.
     Bytes p = make_packet(13, 0);
     bool up = false;

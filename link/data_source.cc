@@ -168,8 +168,6 @@ void data_source_init() {
     log_info("Cooperative mode: True\n");
   }
 
-  if (cfg_get(cfg->control_enabled)) can_start();
-
   pinMode(kLedPin, OUTPUT);
   digitalWrite(kLedPin, LOW);
 }

@@ -1,7 +1,6 @@
 #include "periph/media_listing.h"
 
 #include <curl/curl.h>
-#include <pthread.h>
 #include <sys/socket.h>
 
 #include <atomic>
@@ -15,7 +14,6 @@
 #include "core/hud_block.h"
 #include "platform/clock.h"
 #include "platform/log.h"
-#include "platform/thread.h"
 
 namespace {
 
@@ -26,7 +24,6 @@ struct MediaListing {
   std::atomic<int32_t> request{0};
   std::atomic<uint8_t*> hud{nullptr};
   std::atomic<uint32_t> lookups{0};
-  std::atomic<bool> started{false};
   std::mutex base_mutex;
   char base[kBaseSize] = "ftp://192.168.42.2/DCIM/";
 };
@@ -126,17 +123,6 @@ uint8_t* media_hud() {
   return hud ? hud : hud_block();
 }
 
-void* listing_thread(void*) {
-  for (;;) {
-    if (g_media.request.load() != 0) {
-      g_media.request.store(0);
-      media_listing_lookup();
-    }
-    sleep_us(1000000);
-  }
-  return nullptr;
-}
-
 }  // namespace
 
 void media_listing_set_base(const char* url) {
@@ -147,13 +133,22 @@ void media_listing_set_base(const char* url) {
   snprintf(g_media.base, sizeof g_media.base, "%s%s", url, slash ? "" : "/");
 }
 
-void media_listing_start() {
+void media_listing_init() {
   log_info("Init FTP\n");
   g_media.request.store(0);
   g_media.hud.store(hud_block());
   curl_global_once();
-  if (g_media.started.exchange(true)) return;
-  thread_start("pqw-ftp", listing_thread);
+}
+
+void* media_listing_loop(void*) {
+  for (;;) {
+    if (g_media.request.load() != 0) {
+      g_media.request.store(0);
+      media_listing_lookup();
+    }
+    sleep_us(1000000);
+  }
+  return nullptr;
 }
 
 void media_listing_request() { g_media.request.store(1); }

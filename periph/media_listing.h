@@ -22,7 +22,9 @@
 inline constexpr size_t kMediaListingSize = 65000;
 inline constexpr size_t kMediaNameSize = 100;
 
-void media_listing_start();
+void media_listing_init();
+// Thread body: a lookup when one was requested, once a second, forever.
+void* media_listing_loop(void*);
 void media_listing_request();
 // Base address of the card listing (--camera-ftp).
 void media_listing_set_base(const char* url);

@@ -21,6 +21,7 @@
 #include <thread>
 
 #include "core/hud_block.h"
+#include "platform/thread.h"
 #include "testing/inputs_fixture.h"
 
 using namespace inputs_test;
@@ -212,7 +213,8 @@ TEST_F(FtpCard, ThreeRequestsWithinASecondGiveOneLookup) {
   start_server();
   sleep_set_fn(gate_sleep);
   uint32_t before = media_listing_lookups();
-  media_listing_start();
+  media_listing_init();
+  thread_start("pqw-ftp", media_listing_loop);
   ASSERT_TRUE(wait_sleeps(1));
   EXPECT_EQ(nlst_count(), 0u);  // no request, no traffic
   media_listing_request();

@@ -2,6 +2,7 @@
 // beacon reaches a viewer, the simulation stays inside its directory.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cjson/cJSON.h>
 #include <cstring>
 #include <filesystem>
@@ -83,6 +84,25 @@ TEST(FoundationE2e, SimStartFillsHudAndConfigMem) {
   struct stat st;
   EXPECT_TRUE(e2e_wait_until([&] { return stat(governor.c_str(), &st) == 0; }, 5000));
   EXPECT_NE(test_read_file(g.d.dir + "/gpio.log").find("setup\n"), std::string::npos);
+
+  // Every loop runs on a thread named for top -H.
+  const std::set<std::string> want = {"pqw-can-rx", "pqw-djigo",     "pqw-mailbox",
+                                      "pqw-rc",     "pqw-video",     "pqw-viewer-rx",
+                                      "pqw-ftp",    "pqw-supervisor"};
+  std::set<std::string> names;
+  EXPECT_TRUE(e2e_wait_until(
+      [&] {
+        names.clear();
+        std::string task = "/proc/" + std::to_string(g.d.pid) + "/task";
+        std::error_code ec;
+        for (const auto& e : std::filesystem::directory_iterator(task, ec)) {
+          std::string name = test_read_file(e.path().string() + "/comm");
+          if (!name.empty() && name.back() == '\n') name.pop_back();
+          names.insert(name);
+        }
+        return std::includes(names.begin(), names.end(), want.begin(), want.end());
+      },
+      5000));
 }
 
 TEST(FoundationE2e, ControlOffClearsNameAndVersion) {

@@ -19,7 +19,6 @@
 #include "viewer/viewer_send.h"
 #include "platform/health.h"
 #include "platform/log.h"
-#include "platform/thread.h"
 
 namespace {
 
@@ -41,17 +40,12 @@ std::atomic<uint32_t> g_dropped_busy{0};
 std::atomic<uint32_t> g_dropped_thread{0};
 std::atomic<bool> g_said_busy{false};
 std::atomic<bool> g_said_thread{false};
+std::atomic<WorkerThreadCreate> g_installed_create{nullptr};
 std::atomic<WorkerThreadCreate> g_create{nullptr};
 thread_local char t_origin[48] = "";
 std::atomic<uint32_t> g_last_rc_report_time{0};
 // Written once at start-up before any command arrives.
 std::atomic<CommandHandler> g_handlers[kCommandHandlersMax];
-
-// Workers are never joined: detached at once, they release their own
-// resources when they end.
-int default_create(pthread_t*, void* (*body)(void*), void* arg) {
-  return thread_start("pqw-command", body, arg);
-}
 
 void run_handlers(const char* text, size_t length) {
   health_add(HEALTH_COMMANDS_RUN);
@@ -101,8 +95,9 @@ void command_worker_start(const char* text, size_t length) {
   command->length = n;
   snprintf(command->origin, sizeof command->origin, "%s", t_origin);
   WorkerThreadCreate create = g_create.load();
+  if (!create) create = g_installed_create.load();
   pthread_t thread;
-  if ((create ? create : default_create)(&thread, command_worker, command) != 0) {
+  if (!create || create(&thread, command_worker, command) != 0) {
     delete command;
     g_running.fetch_sub(1);
     drop(g_dropped_thread, g_said_thread, "command worker thread could not be created");
@@ -157,8 +152,9 @@ void command_origin_set(const char* origin) {
   snprintf(t_origin, sizeof t_origin, "%s", origin ? origin : "");
 }
 
-void command_worker_install(const CommandHandlers& handlers) {
+void command_worker_install(const CommandHandlers& handlers, WorkerThreadCreate create) {
   for (int i = 0; i < kCommandHandlersMax; i++) g_handlers[i].store(handlers.run[i]);
+  g_installed_create.store(create);
 }
 
 void command_worker_reset() { g_last_rc_report_time.store(0); }

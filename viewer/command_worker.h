@@ -26,10 +26,14 @@ using CommandHandler = void (*)(const char* text, size_t length);
 struct CommandHandlers {
   CommandHandler run[kCommandHandlersMax];
 };
-void command_worker_install(const CommandHandlers& handlers);
+// Starts a detached worker thread running body(arg); non-zero means it could
+// not be created. app/ installs the one that names the thread, since every
+// thread starts there; without one every command is dropped.
+using WorkerThreadCreate = int (*)(pthread_t* thread, void* (*body)(void*), void* arg);
+void command_worker_install(const CommandHandlers& handlers, WorkerThreadCreate create);
 
 // Copies the command text (bounded by the viewer message size) and runs the
-// configuration handler and then the camera dispatcher on a new thread.
+// configuration handler and then the camera dispatcher on a new worker.
 void command_worker_start(const char* text, size_t length);
 // Who sent the command being handled on this thread ("viewer 10.0.0.5:4243",
 // "the HUD mailbox"), for the lines that say why the daemon ends. The
@@ -51,10 +55,8 @@ struct CommandWorkerStats {
 };
 CommandWorkerStats command_worker_stats();
 
-// Test seam: replaces the creation of a detached worker thread running
-// body(arg); non-zero means it could not be created (nullptr: pthread_create
-// and pthread_detach).
-using WorkerThreadCreate = int (*)(pthread_t* thread, void* (*body)(void*), void* arg);
+// Test seam: replaces the installed thread creation for a while; nullptr
+// restores it.
 void command_worker_set_thread_create(WorkerThreadCreate create);
 // Tests: the RC value report's timer as at process start.
 void command_worker_reset();

@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
-#include <pthread.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -21,7 +20,6 @@
 #include "viewer/viewer_send.h"
 #include "platform/health.h"
 #include "platform/log.h"
-#include "platform/thread.h"
 
 namespace {
 
@@ -82,12 +80,12 @@ void video_bridge_init() {
   client_table_clear();
 }
 
-void discovery_init() {
+bool discovery_init() {
   log_info("Init device discovery\n");
   int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
   if (fd < 0) {
     discovery_fail(fd);
-    return;
+    return false;
   }
   set_blocking(fd);
   viewer_socket_buffers_report(fd, kDiscoveryBufferBytes, "discovery");
@@ -103,10 +101,10 @@ void discovery_init() {
   addr.sin_port = htons(net_ports().viewer);
   if (bind(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
     discovery_fail(fd);
-    return;
+    return false;
   }
   g_socket.store(fd);
-  thread_start("pqw-viewer-rx", discovery_receive_loop);
+  return true;
 }
 
 void* discovery_receive_loop(void*) {

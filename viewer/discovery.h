@@ -25,7 +25,10 @@
 inline constexpr size_t kViewerDatagramMax = 1500;
 
 void video_bridge_init();
-void discovery_init();
+// Binds the viewer port; a failure says why and ends the daemon (status
+// 100). On true app/ starts discovery_receive_loop.
+bool discovery_init();
+// Thread body: takes viewer datagrams until the process ends.
 void* discovery_receive_loop(void*);
 void viewer_handle_message(const uint8_t* msg, size_t length, const char* address, uint16_t port);
 int client_register(const char* address, uint16_t port, uint8_t data_only);

@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
-#include <pthread.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -19,7 +18,6 @@
 #include "viewer/viewer_send.h"
 #include "platform/health.h"
 #include "platform/log.h"
-#include "platform/thread.h"
 
 namespace {
 
@@ -37,7 +35,6 @@ struct VideoSource {
   std::atomic<uint32_t> last_receive{0};
   std::atomic<uint8_t> connected{0};
   std::atomic<uint64_t> oversize_drops{0};
-  pthread_t receive_thread{};
 };
 
 VideoSource g_video;
@@ -74,7 +71,6 @@ void video_source_init() {
   g_video.socket.store(fd);
   set_connected(0);
   g_video.last_receive.store(0);
-  thread_start("pqw-video", video_receive_loop, nullptr, &g_video.receive_thread);
 }
 
 void* video_receive_loop(void*) {

@@ -15,7 +15,10 @@
 inline constexpr size_t kVideoDatagramMax = 65000;
 inline constexpr int32_t kVideoTimeoutMs = 3000;
 
+// Opens the video socket (a failed bind leaves the daemon without video);
+// app/ then starts video_receive_loop.
 void video_source_init();
+// Thread body: relays datagrams to the viewers until the process ends.
 void* video_receive_loop(void*);
 void video_watchdog();
 
