@@ -1,13 +1,8 @@
 // Start-up pieces: the status beacon, the supervisor's hostapd check, the
-// command line, the shared-memory blocks and config_load.
+// command line.
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <fcntl.h>
-#include <fstream>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 #include "core/config_record.h"
@@ -15,7 +10,6 @@
 #include "app/options.h"
 #include "core/shm_names.h"
 #include "app/startup.h"
-#include "config/config_file.h"
 #include "platform/clock.h"
 #include "platform/paths.h"
 #include "platform/ports.h"
@@ -183,149 +177,6 @@ TEST(Options, EveryOptionAndErrors) {
   EXPECT_EQ(shell_sandbox(), "");
   EXPECT_EQ(hud_shm_name(), "/hud_mem");
   EXPECT_EQ(config_shm_name(), "/config_mem");
-}
-
-TEST(HudHelpers, UnalignedFieldsRoundTrip) {
-  uint8_t block[kHudSize] = {};
-  for (size_t off : {1u, 3u, 2379u, 2411u, 2627u}) {
-    hud_set_u16(block, off, 0xBEEF);
-    EXPECT_EQ(hud_get_u16(block, off), 0xBEEF);
-    EXPECT_EQ(block[off], 0xEF);  // little-endian
-    hud_set_u32(block, off, 0xDEADBEEF);
-    EXPECT_EQ(hud_get_u32(block, off), 0xDEADBEEFu);
-    EXPECT_EQ(hud_get_i32(block, off), static_cast<int32_t>(0xDEADBEEF));
-    hud_set_f64(block, off, -1.25);
-    EXPECT_EQ(hud_get_f64(block, off), -1.25);
-  }
-  memset(block, 0x55, sizeof block);
-  hud_set_text(block, HUD_VERSION, 20, "a text far longer than twenty bytes");
-  EXPECT_EQ(block[HUD_VERSION + 19], 0);
-  EXPECT_EQ(block[HUD_VERSION + 20], 0x55);  // the next field is untouched
-  hud_set_u8(block, kHudSize - 1, 7);
-  hud_fill(block, kHudSize - 2, 9, 100);  // bounded by the block
-  EXPECT_EQ(block[kHudSize - 1], 9);
-}
-
-struct ShmPrefix {
-  std::string prefix;
-  ShmPrefix() {
-    prefix = "pqwapptest" + std::to_string(getpid()) + "_";
-    config_shm_set_prefix(prefix.c_str());
-  }
-  ~ShmPrefix() {
-    shm_unlink(hud_shm_name().c_str());
-    shm_unlink(config_shm_name().c_str());
-    config_shm_set_prefix("");
-  }
-  off_t size_of(const std::string& name) {
-    int fd = shm_open(name.c_str(), O_RDONLY, 0);
-    if (fd < 0) return -1;
-    struct stat st;
-    fstat(fd, &st);
-    close(fd);
-    return st.st_size;
-  }
-};
-
-TEST(HudShm, CreatesGrowsButNeverShrinks) {
-  ShmPrefix p;
-  uint8_t* a = hud_shm_open();
-  ASSERT_NE(a, nullptr);
-  EXPECT_EQ(p.size_of(hud_shm_name()), static_cast<off_t>(kHudSize));
-  a[100] = 42;
-  uint8_t* b = hud_shm_open();  // the same object again, contents kept
-  EXPECT_EQ(b[100], 42);
-  munmap(a, kHudSize);
-  munmap(b, kHudSize);
-
-  // A bigger block left by someone else keeps its size; a shorter one grows
-  // so that writes near the end do not fault.
-  int fd = shm_open(hud_shm_name().c_str(), O_RDWR, 0600);
-  ASSERT_EQ(ftruncate(fd, 4096), 0);
-  munmap(hud_shm_open(), kHudSize);
-  EXPECT_EQ(p.size_of(hud_shm_name()), 4096);
-  ASSERT_EQ(ftruncate(fd, 100), 0);
-  close(fd);
-  uint8_t* c = hud_shm_open();
-  c[kHudSize - 1] = 1;
-  EXPECT_EQ(p.size_of(hud_shm_name()), static_cast<off_t>(kHudSize));
-  munmap(c, kHudSize);
-}
-
-TEST(ConfigShm, LargerObjectKeptAndOpenFailureSaidOnce) {
-  ShmPrefix p;
-  int fd = shm_open(config_shm_name().c_str(), O_RDWR | O_CREAT, 0600);
-  ASSERT_EQ(ftruncate(fd, 4096), 0);
-  close(fd);
-  ConfigRecord* a = config_shm_open();
-  ASSERT_NE(a, nullptr);
-  munmap(a, sizeof(ConfigRecord));
-  EXPECT_EQ(p.size_of(config_shm_name()), 4096);
-
-  config_shm_set_prefix("no/such/");  // a name shm_open refuses
-  testing::internal::CaptureStderr();
-  EXPECT_EQ(config_shm_open(), nullptr);
-  EXPECT_EQ(config_shm_open(), nullptr);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "config: cannot open /no/such/config_mem\n");
-  config_shm_set_prefix(p.prefix.c_str());
-}
-
-struct InDir {
-  char old[4096];
-  explicit InDir(const std::string& dir) {
-    EXPECT_NE(getcwd(old, sizeof old), nullptr);
-    EXPECT_EQ(chdir(dir.c_str()), 0);
-  }
-  ~InDir() { EXPECT_EQ(chdir(old), 0); }
-};
-
-TEST(ConfigLoad, DefaultsFileAndConfigMem) {
-  ShmPrefix p;
-  TempDir t("app-test");
-  InDir in(t.dir);
-  hud_set_block(g_hud);
-  memset(g_hud, 0, sizeof g_hud);
-  ConfigRecord* rec = config_record();
-
-  // No file: defaults only, map left empty, /config_mem not created.
-  rec->camera_type = 9;
-  EXPECT_LT(config_load(), 0);
-  EXPECT_EQ(rec->camera_type, 0);
-  EXPECT_STREQ(rec->rc_input_mode, "pwm");
-  EXPECT_STREQ(rec->rc2_input_mode, "sbus");
-  EXPECT_STREQ(rec->rc_input_map, "");
-  EXPECT_EQ(p.size_of(config_shm_name()), -1);
-
-  // A file without a map gets 31 commas and leaves the channel table alone;
-  // an existing /config_mem of another size is set to one record.
-  int fd = shm_open(config_shm_name().c_str(), O_RDWR | O_CREAT, 0600);
-  ASSERT_EQ(ftruncate(fd, 10), 0);
-  close(fd);
-  std::ofstream("pelquarinthos.conf") << "rc_input_mode=ppmppm\nshield_timeout=30\n";
-  EXPECT_GE(config_load(), 0);
-  EXPECT_STREQ(rec->rc_input_mode, "ppmpp");
-  EXPECT_EQ(rec->shield_timeout, 30000);
-  EXPECT_STREQ(rec->rc_input_map, ",,,,,,,,,,,,,,,,,,,,,,,,,,,,,,,");
-  for (int i = 0; i < 32; i++) EXPECT_EQ(g_hud[HUD_RC_MAP + i], 0);
-  EXPECT_EQ(p.size_of(config_shm_name()), static_cast<off_t>(sizeof(ConfigRecord)));
-
-  // The record is published there, and again after each change.
-  fd = shm_open(config_shm_name().c_str(), O_RDONLY, 0);
-  void* m = mmap(nullptr, sizeof(ConfigRecord), PROT_READ, MAP_SHARED, fd, 0);
-  close(fd);
-  ASSERT_NE(m, MAP_FAILED);
-  const ConfigRecord* shm = static_cast<const ConfigRecord*>(m);
-  EXPECT_EQ(memcmp(shm, rec, sizeof *rec), 0);
-  rec->hdmi_enabled = 1;
-  config_publish();
-  EXPECT_EQ(shm->hdmi_enabled, 1);
-
-  // An empty map key: the stored text is the default, the table all 255.
-  std::ofstream("pelquarinthos.conf") << "rc_input_map=\n";
-  config_load();
-  EXPECT_STREQ(rec->rc_input_map, ",,,,,,,,,,,,,,,,,,,,,,,,,,,,,,,");
-  for (int i = 0; i < 32; i++) EXPECT_EQ(g_hud[HUD_RC_MAP + i], 255);
-  munmap(m, sizeof(ConfigRecord));
 }
 
 }  // namespace
