@@ -26,7 +26,7 @@
 #include "link/can_transport.h"
 #include "link/link_packet.h"
 #include "link/link_state.h"
-#include "link/packet_build.h"
+#include "tools/packet_build.h"
 #include "platform/app_exit.h"
 #include "platform/clock.h"
 #include "platform/paths.h"

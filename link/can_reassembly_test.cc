@@ -6,7 +6,7 @@
 #include "link/can_frame.h"
 #include "link/link_packet.h"
 #include "testing/link_capture.h"
-#include "link/packet_build.h"
+#include "tools/packet_build.h"
 
 namespace {
 

@@ -18,7 +18,7 @@
 #include "link/can_frame.h"
 #include "link/djigo_bridge.h"
 #include "testing/link_capture.h"
-#include "link/packet_build.h"
+#include "tools/packet_build.h"
 #include "platform/clock.h"
 #include "platform/ports.h"
 #include "platform/thread.h"

@@ -14,7 +14,7 @@
 #include "link/link_handler.h"
 #include "link/link_state.h"
 #include "testing/link_capture.h"
-#include "link/packet_build.h"
+#include "tools/packet_build.h"
 #include "platform/clock.h"
 #include "platform/paths.h"
 #include "platform/shell.h"

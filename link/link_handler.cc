@@ -10,7 +10,6 @@
 #include "core/hud_block.h"
 #include "link/link_packet.h"
 #include "link/link_state.h"
-#include "link/packet_build.h"
 #include "platform/clock.h"
 #include "platform/shell.h"
 #include "platform/wiringpi.h"

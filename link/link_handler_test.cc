@@ -10,7 +10,7 @@
 #include "core/config_record.h"
 #include "link/link_state.h"
 #include "testing/link_capture.h"
-#include "link/packet_build.h"
+#include "tools/packet_build.h"
 #include "platform/clock.h"
 #include "platform/shell.h"
 #include "testing/sandbox.h"

@@ -3,6 +3,7 @@
 #include <array>
 #include <atomic>
 #include <cstdio>
+#include <cstring>
 
 #include "link/can_transport.h"
 #include "link/link_state.h"
@@ -77,3 +78,16 @@ int link_send_unsequenced(uint8_t* packet, size_t length) {
 }
 
 void link_set_writer(LinkWriter writer) { g_writer.store(writer); }
+
+float link_f32(const uint8_t* p, size_t off) {
+  uint32_t bits = link_u32(p, off);
+  float v;
+  memcpy(&v, &bits, sizeof v);
+  return v;
+}
+
+void link_put_f32(uint8_t* p, size_t off, float v) {
+  uint32_t bits;
+  memcpy(&bits, &v, sizeof bits);
+  link_put_u32(p, off, bits);
+}

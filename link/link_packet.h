@@ -37,3 +37,32 @@ int link_send_unsequenced(uint8_t* packet, size_t length);
 // Test seam: replaces can_write_packet as the writer of both send operations.
 using LinkWriter = int (*)(const uint8_t* bytes, size_t length);
 void link_set_writer(LinkWriter writer);  // nullptr: can_write_packet
+
+// Little-endian field access on packet bytes.
+inline uint16_t link_u16(const uint8_t* p, size_t off) {
+  return static_cast<uint16_t>(p[off] | p[off + 1] << 8);
+}
+inline int16_t link_i16(const uint8_t* p, size_t off) {
+  return static_cast<int16_t>(link_u16(p, off));
+}
+inline uint32_t link_u24(const uint8_t* p, size_t off) {
+  return static_cast<uint32_t>(p[off]) | static_cast<uint32_t>(p[off + 1]) << 8 |
+         static_cast<uint32_t>(p[off + 2]) << 16;
+}
+inline uint32_t link_u32(const uint8_t* p, size_t off) {
+  return link_u24(p, off) | static_cast<uint32_t>(p[off + 3]) << 24;
+}
+float link_f32(const uint8_t* p, size_t off);
+inline void link_put_u16(uint8_t* p, size_t off, uint32_t v) {
+  p[off] = static_cast<uint8_t>(v);
+  p[off + 1] = static_cast<uint8_t>(v >> 8);
+}
+inline void link_put_u24(uint8_t* p, size_t off, uint32_t v) {
+  link_put_u16(p, off, v);
+  p[off + 2] = static_cast<uint8_t>(v >> 16);
+}
+inline void link_put_u32(uint8_t* p, size_t off, uint32_t v) {
+  link_put_u24(p, off, v);
+  p[off + 3] = static_cast<uint8_t>(v >> 24);
+}
+void link_put_f32(uint8_t* p, size_t off, float v);

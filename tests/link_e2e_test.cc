@@ -21,7 +21,7 @@
 
 #include "core/hud_block.h"
 #include "link/link_packet.h"
-#include "link/packet_build.h"
+#include "tools/packet_build.h"
 #include "testing/sandbox.h"
 #include "testing/e2e_support.h"
 

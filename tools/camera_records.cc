@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "link/packet_build.h"
+#include "tools/packet_build.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "link/packet_build.h"
+#include "link/link_packet.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include "link/link_handler.h"
 #include "link/link_packet.h"
 #include "link/link_state.h"
-#include "link/packet_build.h"
+#include "tools/packet_build.h"
 #include "viewer/viewer_send.h"
 
 namespace {

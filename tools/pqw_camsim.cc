@@ -25,7 +25,7 @@
 #include "link/can_reassembly.h"
 #include "tools/camera_records.h"
 #include "core/version.h"
-#include "link/packet_build.h"
+#include "tools/packet_build.h"
 #include "tools/camsim_bus.h"
 #include "tools/camsim_model.h"
 

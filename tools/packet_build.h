@@ -1,7 +1,8 @@
 // Whole LinkPackets built from their fields and read back, for whoever plays
 // the other side of the bus: the camera simulator, the tests, the benchmark.
 // The daemon itself never assembles a header at run time; it copies fixed
-// templates (link_handler.cc, data_source.cc, control/).
+// templates (link_handler.cc, data_source.cc, control/), so none of this is
+// linked into it.
 //
 //   link_packet_build(out, sizeof out, {0x02, 0x01, 0x0001, 0x40, 0x02, 0x66}, {00}, 1)
 //     -> 55 0E 04 66 02 01 01 00 40 02 66 00 9F 53     (14 bytes)
@@ -10,6 +11,8 @@
 
 #include <cstddef>
 #include <cstdint>
+
+#include "link/link_packet.h"  // the field readers and writers
 
 struct LinkFields {
   uint8_t sender = 0;
@@ -39,32 +42,3 @@ bool link_packet_intact(const uint8_t* packet, size_t n);
 
 // Reads the header fields of a packet of at least 11 bytes.
 LinkFields link_packet_fields(const uint8_t* packet);
-
-// Little-endian field access on packet bytes.
-inline uint16_t link_u16(const uint8_t* p, size_t off) {
-  return static_cast<uint16_t>(p[off] | p[off + 1] << 8);
-}
-inline int16_t link_i16(const uint8_t* p, size_t off) {
-  return static_cast<int16_t>(link_u16(p, off));
-}
-inline uint32_t link_u24(const uint8_t* p, size_t off) {
-  return static_cast<uint32_t>(p[off]) | static_cast<uint32_t>(p[off + 1]) << 8 |
-         static_cast<uint32_t>(p[off + 2]) << 16;
-}
-inline uint32_t link_u32(const uint8_t* p, size_t off) {
-  return link_u24(p, off) | static_cast<uint32_t>(p[off + 3]) << 24;
-}
-float link_f32(const uint8_t* p, size_t off);
-inline void link_put_u16(uint8_t* p, size_t off, uint32_t v) {
-  p[off] = static_cast<uint8_t>(v);
-  p[off + 1] = static_cast<uint8_t>(v >> 8);
-}
-inline void link_put_u24(uint8_t* p, size_t off, uint32_t v) {
-  link_put_u16(p, off, v);
-  p[off + 2] = static_cast<uint8_t>(v >> 16);
-}
-inline void link_put_u32(uint8_t* p, size_t off, uint32_t v) {
-  link_put_u24(p, off, v);
-  p[off + 3] = static_cast<uint8_t>(v >> 24);
-}
-void link_put_f32(uint8_t* p, size_t off, float v);

@@ -1,4 +1,4 @@
-#include "link/packet_build.h"
+#include "tools/packet_build.h"
 
 #include <cstring>
 
@@ -44,17 +44,4 @@ LinkFields link_packet_fields(const uint8_t* p) {
   f.set = p[9];
   f.id = p[10];
   return f;
-}
-
-float link_f32(const uint8_t* p, size_t off) {
-  uint32_t bits = link_u32(p, off);
-  float v;
-  memcpy(&v, &bits, sizeof v);
-  return v;
-}
-
-void link_put_f32(uint8_t* p, size_t off, float v) {
-  uint32_t bits;
-  memcpy(&bits, &v, sizeof bits);
-  link_put_u32(p, off, bits);
 }
