@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "core/config_fields.h"
 #include "core/config_record.h"
@@ -86,7 +87,7 @@ std::string iface_list(size_t max_len) {
 std::string config_report_build() {
   ConfigRecord* c = config_record();
   // The report's members in their place; the table keeps each field's place.
-  const ConfigField* rows[kConfigTableSize] = {};
+  std::vector<const ConfigField*> rows(kConfigTableSize, nullptr);
   size_t count = 0;
   for (size_t i = 0; i < kConfigTableSize; i++) {
     int pos = kConfigTable[i].report_pos;
