@@ -227,8 +227,13 @@ TEST_F(LinkE2e, ViewerCommandsShowInTheCameraStatus) {
                                 reinterpret_cast<const uint8_t*>(text.data()), text.size()));
   };
   command("{\"cmd\":\"record\",\"param\":\"start\"}");
-  EXPECT_TRUE(e2e_wait_until([&] { return hud_get_u8(hud, HUD_CAMERA_STATUS) >> 6 == 2; }, 3000));
-  EXPECT_EQ(hud_get_u8(hud, HUD_CAMERA_MODE), 1);
+  // Status and mode come in one record, written one after the other: wait for both.
+  EXPECT_TRUE(e2e_wait_until(
+      [&] {
+        return hud_get_u8(hud, HUD_CAMERA_STATUS) >> 6 == 2 &&
+               hud_get_u8(hud, HUD_CAMERA_MODE) == 1;
+      },
+      3000));
   command("{\"cmd\":\"record\",\"param\":\"stop\"}");
   EXPECT_TRUE(e2e_wait_until([&] { return hud_get_u8(hud, HUD_CAMERA_STATUS) >> 6 == 0; }, 3000));
 

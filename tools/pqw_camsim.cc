@@ -4,7 +4,8 @@
 //
 // Frames with CAN id 0x413 go out, frames with id 0x412 come in
 // (tools/camsim_bus.h). At start it sends the identification queries of its
-// mode, then ten times a second the status records (tools/camera_records.h).
+// mode (again when it first hears the daemon, if no reply came yet), then ten
+// times a second the status records (tools/camera_records.h).
 // Every intact packet from the daemon is logged as one JSON line and acted
 // on (tools/camsim_model.h). Faults are injected on request.
 #include <arpa/inet.h>
@@ -75,6 +76,7 @@ struct Camsim {
   int rate = 10;
   bool silent = false;
   bool queries_due = true;
+  bool replied = false;  // a reply of the daemon's has arrived
   int corrupt = 0, truncate = 0, badlen = 0;
   uint64_t frames_in = 0, frames_out = 0, packets_in = 0, packets_out = 0;
   std::vector<Packet> tick_records = std::vector<Packet>(8);
@@ -186,6 +188,11 @@ std::string hex(const uint8_t* p, size_t n) {
 void on_packet(const uint8_t* p, size_t n, void* ctx) {
   Camsim* cs = static_cast<Camsim*>(ctx);
   cs->packets_in++;
+  // The queries sent at start are lost when the daemon's bus socket was not
+  // open yet (both start together under --sim): the first packet heard from
+  // the daemon, if no reply came before it, has them sent once more.
+  if (n >= 13 && (link_packet_fields(p).type & 0x80)) cs->replied = true;
+  if (cs->packets_in == 1 && !cs->replied && !cs->silent) cs->queries_due = true;
   std::string effect = camsim_apply(&cs->model, p, n);
   if (!cs->log || n < 13) return;
   LinkFields f = link_packet_fields(p);
