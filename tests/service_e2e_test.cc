@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include "core/hud_block.h"
+#include "platform/ports.h"
 #include "testing/sandbox.h"
 #include "testing/e2e_support.h"
 
@@ -149,14 +150,11 @@ TEST(ServiceE2e, SecondCopyLeavesAtOnceTouchingNothing) {
 TEST(ServiceE2e, ExitReasons) {
   {
     SCOPED_TRACE("viewer port in use");
-    uint16_t port = 0;
-    int busy = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    socklen_t len = sizeof a;
-    ASSERT_EQ(bind(busy, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-    getsockname(busy, reinterpret_cast<sockaddr*>(&a), &len);
-    port = ntohs(a.sin_port);
+    UdpOptions any;
+    any.any_address = true;
+    int busy = net_udp_open(0, any);
+    ASSERT_GE(busy, 0);
+    uint16_t port = net_bound_port(busy);
     E2eDaemonGuard g;
     ASSERT_TRUE(e2e_start(&g.d, {"--viewer-port", std::to_string(port)}));
     EXPECT_EQ(exit_status_within(&g.d, 10000), 100);
