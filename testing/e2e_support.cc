@@ -169,20 +169,25 @@ bool e2e_wait_until_fn(bool (*cond)(void*), void* arg, int timeout_ms) {
 
 std::string e2e_run_tool(const char* tool, const std::vector<std::string>& args, int* status,
                          bool with_stderr) {
-  std::string cmd = "'" + e2e_bin_dir() + "/" + tool + "'";
-  for (const std::string& a : args) cmd += " '" + a + "'";
-  if (with_stderr) cmd += " 2>&1";
-  FILE* f = popen(cmd.c_str(), "r");
-  if (!f) {
+  std::vector<std::string> argv = {e2e_bin_dir() + "/" + tool};
+  argv.insert(argv.end(), args.begin(), args.end());
+  int fds[2];
+  if (pipe2(fds, O_CLOEXEC) != 0) {
     if (status) *status = -1;
     return "";
   }
+  SpawnOptions o;
+  o.out_fd = fds[1];
+  if (with_stderr) o.err_fd = fds[1];
+  pid_t pid = spawn_process(argv, o);
+  close(fds[1]);
   std::string out;
   char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
-  int st = pclose(f);
-  if (status) *status = st;
+  for (ssize_t n;
+       pid > 0 && ((n = read(fds[0], buf, sizeof buf)) > 0 || (n < 0 && errno == EINTR));)
+    if (n > 0) out.append(buf, static_cast<size_t>(n));
+  close(fds[0]);
+  if (status) *status = pid > 0 ? spawn_wait(pid) : -1;
   return out;
 }
 

@@ -127,15 +127,10 @@ TEST(ServiceE2e, SecondCopyLeavesAtOnceTouchingNothing) {
   hud_set_u8(hud, HUD_STARTED, 77);
 
   int64_t t0 = e2e_now_ms();
-  std::string cmd = "'" + e2e_bin_dir() + "/pelquarinthos-wired' --sim --sim-dir '" + g.d.dir +
-                    "' --shm-prefix " + g.d.shm_prefix + " 2>&1";
-  FILE* f = popen(cmd.c_str(), "r");
-  ASSERT_NE(f, nullptr);
-  std::string out;
-  char buf[1024];
-  size_t got;
-  while ((got = fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, got);
-  int status = pclose(f);
+  int status = 0;
+  std::string out =
+      e2e_run_tool("pelquarinthos-wired",
+                   {"--sim", "--sim-dir", g.d.dir, "--shm-prefix", g.d.shm_prefix}, &status, true);
   EXPECT_LT(e2e_now_ms() - t0, 1000);
   EXPECT_EQ(WEXITSTATUS(status), 75) << out;
   EXPECT_NE(out.find("already running as pid " + std::to_string(g.d.pid)), std::string::npos)
