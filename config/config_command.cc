@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "core/config_fields.h"
 #include "core/config_record.h"
 #include "core/hud_block.h"
 #include "config/config_file.h"
@@ -48,14 +49,7 @@ const char* member(const cJSON* root, const char* key) {
 
 bool is_true(const char* v) { return strcmp(v, "1") == 0 || strcmp(v, "true") == 0; }
 
-// strtol, base 10, held in 32 bits as on the Pi (out-of-range texts saturate
-// the same way there).
-int32_t number(const char* v) {
-  long long n = strtoll(v, nullptr, 10);
-  if (n > INT32_MAX) n = INT32_MAX;
-  if (n < INT32_MIN) n = INT32_MIN;
-  return static_cast<int32_t>(n);
-}
+int32_t number(const char* v) { return config_number(v); }
 
 void run(const std::string& cmd) { shell_run(cmd.c_str()); }
 
@@ -180,8 +174,6 @@ void wifi_settings(const Envelope& e) {
   run("touch " + root_path("/run/wlan.update"));
 }
 
-// Settings whose change is applied, saved, and then picked up by killing
-// the process that reads it (the service starts it again).
 // A viewer app that sends a setting name this daemon does not know would
 // otherwise see nothing happen and never learn why. Each distinct name is
 // logged once; the remembered names are bounded so that a sender cycling
@@ -205,16 +197,51 @@ void log_unknown_setting(const char* name) {
   fprintf(stderr, "updateparam: unknown setting \"%s\" ignored (logged once)\n", shown.c_str());
 }
 
+// A one-field setting from the field table: the HudBlock mirror first (the
+// display reacts at once), then the record, the file, and the process that
+// reads the setting only when it starts.
+void update_field(const ConfigField& f, const Envelope& e) {
+  ConfigRecord* c = config_record();
+  int32_t value = 0;
+  switch (f.rule) {
+    case ParamRule::none:
+      return;
+    case ParamRule::flag:
+      value = e.flag;
+      break;
+    case ParamRule::nonzero:
+      value = number(e.value[1]) != 0;
+      break;
+    case ParamRule::number:
+      value = number(e.value[1]);
+      break;
+  }
+  if (f.hud >= 0) hud_byte(static_cast<size_t>(f.hud), static_cast<uint8_t>(value));
+  config_field_set(c, f, value);
+  config_save();
+  if (!f.reread_by) return;
+  if (strcmp(f.reread_by, "rcin") == 0) {
+    restart_rcin();
+  } else if (strcmp(f.reread_by, "daemon") == 0) {
+    // The device and cooperative modes and the CAN transport are chosen only
+    // when the camera link starts: the service starts the daemon again.
+    log_info("restart: %s set to %d by %s\n", f.param, config_field_get(c, f), command_origin());
+    app_exit(2);
+  } else {
+    run(std::string("killall -q ") + f.reread_by);
+  }
+}
+
+// The settings that change several fields or do more than a restart; the
+// one-field settings come from the field table (core/config_fields.h).
 void update_param(const Envelope& e) {
   ConfigRecord* c = config_record();
   const char* name = e.name;
   const char* v1 = e.value[1];
   auto is = [name](const char* n) { return strcmp(name, n) == 0; };
 
-  if (is("rcin_enabled")) {
-    cfg_set(c->rc_input_enabled, e.flag);
-    config_save();
-    restart_rcin();
+  if (const ConfigField* f = config_field_by_param(name)) {
+    update_field(*f, e);
   } else if (is("rcin_mode")) {
     log_out(LogLevel::kInfo, "Set RC1 mode %s, RC2 mode %s\n", v1, e.value[2]);
     cfg_text_set(c->rc_input_mode, sizeof c->rc_input_mode, v1, 5);
@@ -231,72 +258,10 @@ void update_param(const Envelope& e) {
     cfg_set(c->rc_input_speed_tilt, number(e.value[2]));
     cfg_set(c->rc_input_speed_dutch, number(e.value[3]));
     config_save();
-  } else if (is("rcin_pan")) {
-    cfg_set(c->rc_input_speed_pan, number(v1));
-    config_save();
-  } else if (is("rcin_tilt")) {
-    cfg_set(c->rc_input_speed_tilt, number(v1));
-    config_save();
-  } else if (is("rcin_dutch")) {
-    cfg_set(c->rc_input_speed_dutch, number(v1));
-    config_save();
-  } else if (is("rcin_pan_inv")) {
-    cfg_set(c->rc_input_inverse_pan, number(v1));
-    config_save();
-  } else if (is("rcin_tilt_inv")) {
-    cfg_set(c->rc_input_inverse_tilt, number(v1));
-    config_save();
-  } else if (is("rcin_dutch_inv")) {
-    cfg_set(c->rc_input_inverse_dutch, number(v1));
-    config_save();
-  } else if (is("rcin_exp")) {
-    cfg_set(c->rc_input_exp, e.flag);
-    config_save();
-    restart_rcin();
-  } else if (is("rcin_abs")) {
-    cfg_set(c->rc_input_abs, e.flag);
-    config_save();
-  } else if (is("hud_enabled")) {
-    hud_byte(HUD_HUD_ENABLED, e.flag);
-    cfg_set(c->hud_enabled, e.flag);
-    config_save();
-  } else if (is("internal_camera_enabled")) {
-    hud_byte(HUD_INTCAM_ENABLED, e.flag);
-    cfg_set(c->internal_camera_enabled, e.flag);
-    config_save();
-    run("killall -q raspivid");
-  } else if (is("internal_camera_fullscreen")) {
-    hud_byte(HUD_INTCAM_FULLSCREEN, e.flag);
-    cfg_set(c->internal_camera_fullscreen, e.flag);
-    config_save();
-    run("killall -q raspivid");
-  } else if (is("fa_enabled")) {
-    hud_byte(HUD_FOCUS_ASSISTANT, e.flag);
-    cfg_set(c->focus_assistant_enabled, e.flag);
-    config_save();
-  } else if (is("osd_enabled")) {
-    hud_byte(HUD_OSD_ENABLED, e.flag);
-    cfg_set(c->osd_enabled, e.flag);
-    config_save();
   } else if (is("hdmi_enabled")) {
     cfg_set(c->hdmi_enabled, e.flag);
     config_save();
     run(e.flag ? "./scripts/hdmi-change.sh 1" : "./scripts/hdmi-change.sh 0");
-  } else if (is("disable_video_stream")) {
-    cfg_set(c->disable_video_stream, number(v1) != 0);
-    config_save();
-  } else if (is("video_hflip")) {
-    cfg_set(c->video_hflip, number(v1) != 0);
-    config_save();
-    run("killall -q display");
-  } else if (is("video_vflip")) {
-    cfg_set(c->video_vflip, number(v1) != 0);
-    config_save();
-    run("killall -q display");
-  } else if (is("video_fix")) {
-    cfg_set(c->video_fix, number(v1) != 0);
-    config_save();
-    run("killall -q display");
   } else if (is("hdmimode")) {
     hdmi_mode_command(e);
   } else if (is("osd_borders")) {
@@ -309,38 +274,8 @@ void update_param(const Envelope& e) {
     cfg_set(c->osd_bottom_offset, number(e.value[2]));
     config_save();
     run("killall -q hud");
-  } else if (is("osd_top_offset")) {
-    cfg_set(c->osd_top_offset, number(v1));
-    config_save();
-    run("killall -q hud");
-  } else if (is("osd_bottom_offset")) {
-    cfg_set(c->osd_bottom_offset, number(v1));
-    config_save();
-    run("killall -q hud");
   } else if (is("wifi")) {
     wifi_settings(e);
-  } else if (is("camtype")) {
-    cfg_set(c->camera_type, number(v1));
-    config_save();
-    run("killall -q video-receiver");
-  } else if (is("device_mode")) {
-    // The device and cooperative modes and the CAN transport are chosen only
-    // when the camera link starts: the service starts the daemon again.
-    cfg_set(c->device_mode, number(v1));
-    config_save();
-    log_info("restart: device mode changed by %s\n", command_origin());
-    app_exit(2);
-  } else if (is("coop_mode")) {
-    cfg_set(c->cooperative_mode, number(v1));
-    config_save();
-    log_info("restart: cooperative mode changed by %s\n", command_origin());
-    app_exit(2);
-  } else if (is("ctrl_enabled")) {
-    cfg_set(c->control_enabled, number(v1) != 0);
-    config_save();
-    log_info("restart: control %s by %s\n", number(v1) != 0 ? "enabled" : "disabled",
-             command_origin());
-    app_exit(2);
   } else {
     log_unknown_setting(name);
   }

@@ -15,6 +15,7 @@
 #include <unistd.h>
 #include <utility>
 
+#include "core/config_fields.h"
 #include "core/config_record.h"
 #include "core/hud_block.h"
 #include "platform/health.h"
@@ -23,237 +24,7 @@
 
 namespace {
 
-enum class ConfigKind { flag, byte, integer, text, quoted, map, seconds };
-
-// A text field of the record: where it is in a given record and its size.
-struct TextField {
-  char* (*at)(ConfigRecord*);
-  size_t size;
-};
-
-template <auto M>
-char* text_at(ConfigRecord* rec) {
-  return rec->*M;
-}
-template <auto M>
-constexpr TextField text_field() {
-  return {&text_at<M>, sizeof(std::declval<ConfigRecord&>().*M)};
-}
-
-// One setting: its key, how it is parsed and written, the record field it
-// sets (u8 for flag/byte, i32 for integer/seconds, text for the texts) and
-// the comment lines that precede it in the file.
-struct ConfigKey {
-  const char* name;
-  ConfigKind kind;
-  uint8_t ConfigRecord::*u8 = nullptr;
-  int32_t ConfigRecord::*i32 = nullptr;
-  TextField text = {nullptr, 0};
-  const char* comments[4] = {};
-};
-
 using K = ConfigKind;
-using R = ConfigRecord;
-
-// In the order of the file.
-const ConfigKey kKeys[] = {
-    {.name = "disabled",
-     .kind = K::byte,
-     .u8 = &R::disabled,
-     .comments = {"# Skip app run or not", "# 0 - run app", "# 1 - don't run app"}},
-    {.name = "camera_type",
-     .kind = K::byte,
-     .u8 = &R::camera_type,
-     .comments = {"# Camera type", "# 0 - X3", "# 1 - X5, X5R", "# 2 - auto detect"}},
-    {.name = "device_mode",
-     .kind = K::byte,
-     .u8 = &R::device_mode,
-     .comments = {"# Camera work mode", "# 0 - work as Osmo (for Osmo and Inspire cameras)",
-                  "# 1 - work as Inspire (only for Inspire cameras)"}},
-    {.name = "cooperative_mode",
-     .kind = K::byte,
-     .u8 = &R::cooperative_mode,
-     .comments = {"# Camera and flight controller cooperative mode",
-                  "# 0 - no flight controller present", "# 1 - flight controller present"}},
-    {.name = "control_enabled",
-     .kind = K::flag,
-     .u8 = &R::control_enabled,
-     .comments = {"# Camera control enable", "# 0 - control disabled", "# 1 - control enabled"}},
-    {.name = "disable_video_stream",
-     .kind = K::flag,
-     .u8 = &R::disable_video_stream,
-     .comments = {"# Disable video stream to Orvendalusk", "# 1 - video stream disabled",
-                  "# 0 - video stream enabled (default)"}},
-    {.name = "video_hflip",
-     .kind = K::flag,
-     .u8 = &R::video_hflip,
-     .comments = {"# Video horizontal flip", "# 1 - flipped", "# 0 - normal"}},
-    {.name = "video_vflip",
-     .kind = K::flag,
-     .u8 = &R::video_vflip,
-     .comments = {"# Video vertical flip", "# 1 - flipped", "# 0 - normal"}},
-    {.name = "video_fix",
-     .kind = K::flag,
-     .u8 = &R::video_fix,
-     .comments = {"# Video fix (try it if no video displayed)", "# 1 - fix", "# 0 - don't fix"}},
-    {.name = "hdmi_enabled",
-     .kind = K::flag,
-     .u8 = &R::hdmi_enabled,
-     .comments = {"# Video out selection", "# 1 - use HDMI", "# 0 - use TV-out"}},
-    {.name = "rc_input_enabled",
-     .kind = K::flag,
-     .u8 = &R::rc_input_enabled,
-     .comments = {"# Use RC control", "# 1 - enabled", "# 0 - disabled"}},
-    {.name = "rc_input_mode",
-     .kind = K::text,
-     .text = text_field<&R::rc_input_mode>(),
-     .comments = {"# RC1 mode", "# pwm - PWM mode", "# ppm - PPM mode"}},
-    {.name = "rc2_input_mode",
-     .kind = K::text,
-     .text = text_field<&R::rc2_input_mode>(),
-     .comments = {"# RC2 mode", "# sbus - Sbus mode", "# ppm - PPM mode"}},
-    {.name = "rc_input_map",
-     .kind = K::map,
-     .text = text_field<&R::rc_input_map>(),
-     .comments = {"# RC channels mapping", "# pan,tilt,zoom... etc"}},
-    {.name = "rc_input_speed_pan",
-     .kind = K::integer,
-     .i32 = &R::rc_input_speed_pan,
-     .comments = {"# RC pan speed (%)", "# 0 - 100"}},
-    {.name = "rc_input_speed_tilt",
-     .kind = K::integer,
-     .i32 = &R::rc_input_speed_tilt,
-     .comments = {"# RC tilt speed (%)", "# 0 - 100"}},
-    {.name = "rc_input_speed_dutch",
-     .kind = K::integer,
-     .i32 = &R::rc_input_speed_dutch,
-     .comments = {"# RC dutch speed (%)", "# 0 - 100"}},
-    {.name = "rc_input_inverse_pan",
-     .kind = K::integer,
-     .i32 = &R::rc_input_inverse_pan,
-     .comments = {"# RC pan inverse", "# 0 - no", "# 1 - inverse"}},
-    {.name = "rc_input_inverse_tilt",
-     .kind = K::integer,
-     .i32 = &R::rc_input_inverse_tilt,
-     .comments = {"# RC tilt inverse", "# 0 - no", "# 1 - inverse"}},
-    {.name = "rc_input_inverse_dutch",
-     .kind = K::integer,
-     .i32 = &R::rc_input_inverse_dutch,
-     .comments = {"# RC dutch inverse", "# 0 - no", "# 1 - inverse"}},
-    {.name = "rc_input_exp",
-     .kind = K::flag,
-     .u8 = &R::rc_input_exp,
-     .comments = {"# RC exponential pan/tilt"}},
-    {.name = "rc_input_abs",
-     .kind = K::flag,
-     .u8 = &R::rc_input_abs,
-     .comments = {"# RC pan/tilt/dutch absolute"}},
-    {.name = "i2c_input_enabled",
-     .kind = K::flag,
-     .u8 = &R::i2c_input_enabled,
-     .comments = {"# Use I2C control", "# 1 - enabled", "# 0 - disabled"}},
-    {.name = "i2c_input_speed_pan",
-     .kind = K::integer,
-     .i32 = &R::i2c_input_speed_pan,
-     .comments = {"# I2C pan speed (%)", "# 0 - 100"}},
-    {.name = "i2c_input_speed_tilt",
-     .kind = K::integer,
-     .i32 = &R::i2c_input_speed_tilt,
-     .comments = {"# I2C tilt speed (%)", "# 0 - 100"}},
-    {.name = "i2c_input_speed_dutch",
-     .kind = K::integer,
-     .i32 = &R::i2c_input_speed_dutch,
-     .comments = {"# I2C dutch speed (%)", "# 0 - 100"}},
-    {.name = "ap_iface",
-     .kind = K::text,
-     .text = text_field<&R::ap_iface>(),
-     .comments = {"# Interface for Wi-Fi access point", "# disabled if empty"}},
-    {.name = "ap_ssid",
-     .kind = K::quoted,
-     .text = text_field<&R::ap_ssid>(),
-     .comments = {"# SSID for Wi-Fi access point"}},
-    {.name = "ap_psk",
-     .kind = K::quoted,
-     .text = text_field<&R::ap_psk>(),
-     .comments = {"# Password for Wi-Fi access point"}},
-    {.name = "ap_mode",
-     .kind = K::integer,
-     .i32 = &R::ap_mode,
-     .comments = {"# Wi-Fi Access Point mode", "# 2 - 2.4GHz, 5 - 5GHz"}},
-    {.name = "ap_country",
-     .kind = K::text,
-     .text = text_field<&R::ap_country>(),
-     .comments = {"# Wi-Fi Access Point country code", "# 00, CN, US"}},
-    {.name = "ap_channel",
-     .kind = K::integer,
-     .i32 = &R::ap_channel,
-     .comments = {"# Wi-Fi Access Point channel", "# 1 - 13 for 2.4Ghz and 36 - 42 for 5Ghz"}},
-    {.name = "wifi_iface",
-     .kind = K::text,
-     .text = text_field<&R::wifi_iface>(),
-     .comments = {"# Interface for Wi-Fi network connection", "# disabled if empty"}},
-    {.name = "wifi_ssid",
-     .kind = K::quoted,
-     .text = text_field<&R::wifi_ssid>(),
-     .comments = {"# SSID for network connection "}},
-    {.name = "wifi_psk",
-     .kind = K::quoted,
-     .text = text_field<&R::wifi_psk>(),
-     .comments = {"# Password for network connection "}},
-    {.name = "osd_enabled",
-     .kind = K::flag,
-     .u8 = &R::osd_enabled,
-     .comments = {"# OSD enable ", "# 1 - enabled", "# 0 - disabled"}},
-    {.name = "osd_border_width",
-     .kind = K::byte,
-     .u8 = &R::osd_border_width,
-     .comments = {"# OSD borders width (pixels)", "# 0 - disabled"}},
-    {.name = "osd_border_height",
-     .kind = K::byte,
-     .u8 = &R::osd_border_height,
-     .comments = {"# OSD borders height (pixels)", "# 0 - disabled"}},
-    {.name = "osd_top_offset",
-     .kind = K::byte,
-     .u8 = &R::osd_top_offset,
-     .comments = {"# OSD top text offset (pixels)"}},
-    {.name = "osd_bottom_offset",
-     .kind = K::byte,
-     .u8 = &R::osd_bottom_offset,
-     .comments = {"# OSD bottom text offset (pixels)"}},
-    {.name = "hud_enabled",
-     .kind = K::flag,
-     .u8 = &R::hud_enabled,
-     .comments = {"# HUD enable ", "# 1 - enabled", "# 0 - disabled"}},
-    {.name = "internal_camera_enabled",
-     .kind = K::flag,
-     .u8 = &R::internal_camera_enabled,
-     .comments = {"# Internal camera enable ", "# 1 - enabled", "# 0 - disabled"}},
-    {.name = "internal_camera_fullscreen",
-     .kind = K::flag,
-     .u8 = &R::internal_camera_fullscreen,
-     .comments = {"# Internal camera fullscreen ", "# 1 - fullscreen", "# 0 - windowed"}},
-    {.name = "focus_assistant_enabled",
-     .kind = K::flag,
-     .u8 = &R::focus_assistant_enabled,
-     .comments = {"# Focus assistant enable ", "# 1 - enabled", "# 0 - disabled"}},
-    {.name = "shield_enabled",
-     .kind = K::flag,
-     .u8 = &R::shield_enabled,
-     .comments = {"# Shield enable ", "# 1 - enabled", "# 0 - disabled"}},
-    {.name = "shield_timeout",
-     .kind = K::seconds,
-     .i32 = &R::shield_timeout,
-     .comments = {"# Shield auto close timeout (in seconds)"}},
-    {.name = "shield_open",
-     .kind = K::integer,
-     .i32 = &R::shield_open,
-     .comments = {"# Shield open position (in microseconds, default 1950)"}},
-    {.name = "shield_close",
-     .kind = K::integer,
-     .i32 = &R::shield_close,
-     .comments = {"# Shield closed position (in microseconds, default 1000)"}},
-};
-static_assert(sizeof(kKeys) / sizeof(kKeys[0]) == 48);
 
 // RC function names by code; the channel table holds the code, 255 for none.
 const char* const kRcFunctions[] = {
@@ -266,50 +37,35 @@ constexpr int kRcChannels = 32;
 std::mutex g_save_mutex;  // one save at a time: they share the temporary file
 std::mutex g_map_mutex;   // one map parse at a time: the table is written whole
 
-const ConfigKey* key_find(const char* name) {
-  for (const ConfigKey& k : kKeys)
-    if (strcmp(k.name, name) == 0) return &k;
-  return nullptr;
-}
-
-// strtol as on the Pi, whose long is 32 bits: out-of-range numbers saturate
-// at the int32 limits rather than wrapping the low word of a 64-bit value.
-int32_t parse_number(const char* value) {
-  long n = strtol(value, nullptr, 10);
-  if (n > INT32_MAX) return INT32_MAX;
-  if (n < INT32_MIN) return INT32_MIN;
-  return static_cast<int32_t>(n);
-}
-
-void key_store(ConfigRecord* rec, const ConfigKey& k, const char* value) {
+void key_store(ConfigRecord* rec, const ConfigField& k, const char* value) {
   switch (k.kind) {
+    case K::none:
+      break;
     case K::flag:
-      cfg_set(rec->*k.u8, parse_number(value) != 0 ? 1 : 0);
+      config_field_set(rec, k, config_number(value) != 0 ? 1 : 0);
       break;
     case K::byte:
-      cfg_set(rec->*k.u8, static_cast<uint8_t>(parse_number(value) & 0xff));
-      break;
     case K::integer:
-      cfg_set(rec->*k.i32, parse_number(value));
+      config_field_set(rec, k, config_number(value));
       break;
     case K::seconds:
-      cfg_set(rec->*k.i32,
-              static_cast<int32_t>(static_cast<uint32_t>(parse_number(value)) * 1000u));
+      config_field_set(rec, k,
+                       static_cast<int32_t>(static_cast<uint32_t>(config_number(value)) * 1000u));
       break;
     case K::text:
     case K::map:
-      cfg_text_set(k.text.at(rec), k.text.size, value);
+      cfg_text_set(config_field_text(rec, k), k.slot.size, value);
       break;
     case K::quoted: {
       // Cut to the field first, then drop every double quote wherever it is.
       char tmp[256];
-      size_t size = k.text.size < sizeof tmp ? k.text.size : sizeof tmp;
+      size_t size = k.slot.size < sizeof tmp ? k.slot.size : sizeof tmp;
       cfg_text_set(tmp, size, value);
       size_t out = 0;
       for (size_t i = 0; tmp[i]; i++)
         if (tmp[i] != '"') tmp[out++] = tmp[i];
       tmp[out] = 0;
-      cfg_text_set(k.text.at(rec), k.text.size, tmp);
+      cfg_text_set(config_field_text(rec, k), k.slot.size, tmp);
       break;
     }
   }
@@ -491,10 +247,19 @@ bool write_master(const std::string& master, const std::string& text) {
 
 }  // namespace
 
+// strtol as on the Pi, whose long is 32 bits: out-of-range numbers saturate
+// at the int32 limits rather than wrapping the low word of a 64-bit value.
+int32_t config_number(const char* value) {
+  long long n = strtoll(value, nullptr, 10);
+  if (n > INT32_MAX) return INT32_MAX;
+  if (n < INT32_MIN) return INT32_MIN;
+  return static_cast<int32_t>(n);
+}
+
 int config_key_handler(void*, const char* section, const char* name, const char* value) {
   if (section && *section) return 0;
   if (!name || !value) return 0;
-  const ConfigKey* k = key_find(name);
+  const ConfigField* k = config_field_by_key(name);
   if (!k) return 0;
   ConfigRecord* rec = config_record();
   key_store(rec, *k, value);
@@ -550,32 +315,34 @@ int config_read_text(const char* text, size_t length) {
 std::string config_file_text(const ConfigRecord* rec) {
   ConfigRecord* r = const_cast<ConfigRecord*>(rec);
   std::string out = "# Pelquarinthos-wired config file\r\n\r\n";
-  for (const ConfigKey& k : kKeys) {
+  for (size_t i = 0; i < kConfigTableSize; i++) {
+    const ConfigField& k = kConfigTable[i];
+    if (k.kind == K::none) continue;
     for (const char* c : k.comments) {
       if (!c) break;
       out += c;
       out += "\r\n";
     }
-    out += k.name;
+    out += k.key;
     out += '=';
     switch (k.kind) {
+      case K::none:
+        break;
       case K::flag:
       case K::byte:
-        out += std::to_string(static_cast<unsigned>(cfg_get(r->*k.u8)));
-        break;
       case K::integer:
-        out += std::to_string(cfg_get(r->*k.i32));
+        out += std::to_string(config_field_get(r, k));
         break;
       case K::seconds:
-        out += std::to_string(cfg_get(r->*k.i32) / 1000);
+        out += std::to_string(config_field_get(r, k) / 1000);
         break;
       case K::text:
       case K::map:
-        append_text(&out, k.text.at(r), k.text.size);
+        append_text(&out, config_field_text(r, k), k.slot.size);
         break;
       case K::quoted:
         out += '"';
-        append_text(&out, k.text.at(r), k.text.size);
+        append_text(&out, config_field_text(r, k), k.slot.size);
         out += '"';
         break;
     }

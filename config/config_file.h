@@ -11,6 +11,10 @@ struct ConfigRecord;
 // Returns 1 when stored, 0 when rejected (a section, an unknown key).
 int config_key_handler(void* user, const char* section, const char* name, const char* value);
 
+// A setting's number: base 10, saturated at the int32 limits as strtol does
+// on the Pi (whose long is 32 bits); a text that is no number is 0.
+int32_t config_number(const char* value);
+
 // Fills the channel table (HudBlock bytes 954-985) from a map text.
 void rc_map_parse(const char* map);
 

@@ -8,7 +8,9 @@
 #include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
+#include "core/config_fields.h"
 #include "core/config_record.h"
 #include "config/json_text.h"
 
@@ -33,14 +35,6 @@ void add_text(std::string& out, const char* key, const char* text) {
   out += "\":\"";
   json_escape_append(out, text);
   out += "\",";
-}
-
-// Copies a text field out of the shared record (a worker may be rewriting it).
-template <size_t N>
-std::string field_text(const char (&field)[N]) {
-  char buf[N];
-  cfg_text_get(buf, sizeof buf, field, N);
-  return buf;
 }
 
 }  // namespace
@@ -91,54 +85,45 @@ std::string iface_list(size_t max_len) {
 }
 
 std::string config_report_build() {
-  const ConfigRecord* c = config_record();
+  ConfigRecord* c = config_record();
+  // The report's members in their place; the table keeps each field's place.
+  std::vector<const ConfigField*> rows(kConfigTableSize, nullptr);
+  size_t count = 0;
+  for (size_t i = 0; i < kConfigTableSize; i++) {
+    int pos = kConfigTable[i].report_pos;
+    if (kConfigTable[i].style == ReportStyle::none || pos < 1 ||
+        static_cast<size_t>(pos) > kConfigTableSize)
+      continue;
+    rows[pos - 1] = &kConfigTable[i];
+    if (static_cast<size_t>(pos) > count) count = static_cast<size_t>(pos);
+  }
   std::string out;
   out.reserve(2048);
   out += "{\"app\":\"wired\",";
-  add_number(out, "camtype", cfg_get(c->camera_type));
-  add_number(out, "dmode", cfg_get(c->device_mode));
-  add_number(out, "cmode", cfg_get(c->cooperative_mode));
-  add_number(out, "ctrl_en", cfg_get(c->control_enabled));
-  add_number(out, "rcin_en", cfg_get(c->rc_input_enabled));
-  add_text(out, "rcin_mode", field_text(c->rc_input_mode).c_str());
-  add_text(out, "rcin2_mode", field_text(c->rc2_input_mode).c_str());
-  add_text(out, "rcin_map", field_text(c->rc_input_map).c_str());
-  add_number(out, "rcin_pan", cfg_get(c->rc_input_speed_pan));
-  add_number(out, "rcin_tilt", cfg_get(c->rc_input_speed_tilt));
-  add_number(out, "rcin_dutch", cfg_get(c->rc_input_speed_dutch));
-  add_number(out, "rcin_paninv", cfg_get(c->rc_input_inverse_pan));
-  add_number(out, "rcin_tiltinv", cfg_get(c->rc_input_inverse_tilt));
-  add_number(out, "rcin_dutchinv", cfg_get(c->rc_input_inverse_dutch));
-  add_number(out, "rcin_exp", cfg_get(c->rc_input_exp));
-  add_number(out, "rcin_abs", cfg_get(c->rc_input_abs));
-  add_number(out, "v_dis", cfg_get(c->disable_video_stream));
-  add_number(out, "v_hf", cfg_get(c->video_hflip));
-  add_number(out, "v_vf", cfg_get(c->video_vflip));
-  add_number(out, "v_f", cfg_get(c->video_fix));
-  add_number(out, "hdmistate", cfg_get(c->hdmi_enabled));
-  add_number(out, "osdbrdw", cfg_get(c->osd_border_width));
-  add_number(out, "osdbrdh", cfg_get(c->osd_border_height));
-  add_number(out, "osdtof", cfg_get(c->osd_top_offset));
-  add_number(out, "osdbof", cfg_get(c->osd_bottom_offset));
-  add_number(out, "osd_en", cfg_get(c->osd_enabled));
-  add_number(out, "hud_en", cfg_get(c->hud_enabled));
-  add_number(out, "ic_en", cfg_get(c->internal_camera_enabled));
-  add_number(out, "ic_fs", cfg_get(c->internal_camera_fullscreen));
-  add_number(out, "fa_en", cfg_get(c->focus_assistant_enabled));
-  int ap_code = iface_code(field_text(c->ap_iface).c_str());
-  int lan_code = iface_code(field_text(c->wifi_iface).c_str());
-  add_number(out, "apstate", cfg_get(c->apstate));
-  add_text(out, "ap_iface", std::to_string(ap_code).c_str());
-  add_text(out, "ap_ssid", field_text(c->ap_ssid).c_str());
-  add_text(out, "ap_psk", field_text(c->ap_psk).c_str());
-  add_number(out, "ap_mode", cfg_get(c->ap_mode));
-  add_number(out, "ap_channel", cfg_get(c->ap_channel));
-  add_text(out, "ap_country", field_text(c->ap_country).c_str());
-  add_text(out, "lan_iface", std::to_string(lan_code).c_str());
-  add_text(out, "lan_ssid", field_text(c->wifi_ssid).c_str());
-  add_text(out, "lan_psk", field_text(c->wifi_psk).c_str());
-  out += "\"cam_iface\":\"\",\"cam_ssid\":\"\",\"cam_psk\":\"\",";
-  add_text(out, "version", field_text(c->version).c_str());
+  char text[512];
+  for (size_t i = 0; i < count; i++) {
+    const ConfigField* f = rows[i];
+    if (!f) continue;
+    // The camera's own Wi-Fi is not set from this device; viewers expect
+    // its members, empty, before the version.
+    if (strcmp(f->report, "version") == 0)
+      out += "\"cam_iface\":\"\",\"cam_ssid\":\"\",\"cam_psk\":\"\",";
+    switch (f->style) {
+      case ReportStyle::none:
+        break;
+      case ReportStyle::number:
+        add_number(out, f->report, config_field_get(c, *f));
+        break;
+      case ReportStyle::text:
+        cfg_text_get(text, sizeof text, config_field_text(c, *f), f->slot.size);
+        add_text(out, f->report, text);
+        break;
+      case ReportStyle::iface:
+        cfg_text_get(text, sizeof text, config_field_text(c, *f), f->slot.size);
+        add_text(out, f->report, std::to_string(iface_code(text)).c_str());
+        break;
+    }
+  }
   // The members above are bounded by the field sizes; only the list can run
   // long, and it is cut at a whole object.
   static const char kListOpen[] = "\"ifaces\":[";

@@ -1,70 +1,99 @@
-// The ConfigRecord's fields in layout order, the one table the copy's
-// readers come from: pqw-hud's JSON and --layout and docs/hud-layout.md
-// (checked by core/hud_layout_test.cc). Offsets and sizes come from the
-// struct itself (core/config_record.h), so they cannot disagree with it.
+// The ConfigRecord's fields as one table: every fact about a setting in one
+// row, and everything that handles settings reads it from here:
 //
-//   X(member, type, "writer", "meaning")
+//   - the configuration file reader and writer (config/config_file.cc): the
+//     key, how its value is parsed and written, the comment lines above it;
+//     the rows are in the order of the file;
+//   - the viewers' configuration report (config/config_report.cc): the JSON
+//     member, its style and its place in the report;
+//   - "updateparam" (config/config_command.cc), for the settings a viewer
+//     changes one field at a time: the setting name, how its value is read,
+//     the HudBlock byte that mirrors it and which process must read it again;
+//   - pqw-hud's JSON, `pqw-hud --layout` and docs/hud-layout.md (core/layout.cc).
 //
-// type: u8, i32 (little-endian), text (NUL-terminated in the field), pad.
+// Offsets, sizes and types come from the struct itself (core/config_record.h)
+// through CONFIG_SLOT, so the table cannot disagree with the layout.
+//
+// A new setting, end to end: the struct member; one row here (a file key, a
+// report member, a setting name, as it needs); docs/hud-layout.md regenerated.
 #pragma once
 
-// clang-format off
-#define PQW_CONFIG_FIELDS(X) \
-  X(disabled, u8, "config", "setting disabled") \
-  X(camera_type, u8, "config", "camera type") \
-  X(device_mode, u8, "config, link", "0 Osmo, 1 Inspire") \
-  X(cooperative_mode, u8, "config, link", "cooperative mode, 0 or 1") \
-  X(hdmi_enabled, u8, "config", "HDMI output on") \
-  X(control_enabled, u8, "config, link", "camera control over CAN on") \
-  X(disable_video_stream, u8, "config, viewer", "video relay off") \
-  X(rc_input_enabled, u8, "config, viewer", "RC input on") \
-  X(rc_input_mode, text, "config", "RC input kind, e.g. pwm") \
-  X(rc2_input_mode, text, "config", "second RC input kind, e.g. sbus") \
-  X(rc_input_map, text, "config", "RC channel map, 32 comma-separated entries") \
-  X(rc_input_speed_pan, i32, "config", "RC pan speed") \
-  X(rc_input_speed_tilt, i32, "config", "RC tilt speed") \
-  X(rc_input_speed_dutch, i32, "config", "RC roll speed") \
-  X(rc_input_inverse_pan, i32, "config, control", "RC pan inverted") \
-  X(rc_input_inverse_tilt, i32, "config, control", "RC tilt inverted") \
-  X(rc_input_inverse_dutch, i32, "config, control", "RC roll inverted") \
-  X(rc_input_abs, u8, "config", "RC absolute positioning") \
-  X(rc_input_exp, u8, "config", "RC exponential curve") \
-  X(i2c_input_enabled, u8, "config", "I2C panel on") \
-  X(pad0, pad, "-", "reserved") \
-  X(i2c_input_speed_pan, i32, "config", "I2C pan speed") \
-  X(i2c_input_speed_tilt, i32, "config", "I2C tilt speed") \
-  X(i2c_input_speed_dutch, i32, "config", "I2C roll speed") \
-  X(osd_enabled, u8, "config", "on-screen display on") \
-  X(hud_enabled, u8, "config, link", "HUD on") \
-  X(internal_camera_enabled, u8, "config", "internal camera on") \
-  X(internal_camera_fullscreen, u8, "config, control", "internal camera full screen") \
-  X(focus_assistant_enabled, u8, "config, control", "focus assistant on") \
-  X(osd_border_height, u8, "config", "OSD border height") \
-  X(osd_border_width, u8, "config", "OSD border width") \
-  X(osd_top_offset, u8, "config", "OSD top offset") \
-  X(osd_bottom_offset, u8, "config", "OSD bottom offset") \
-  X(video_hflip, u8, "config", "video mirrored") \
-  X(video_vflip, u8, "config", "video upside down") \
-  X(video_fix, u8, "config", "video fix") \
-  X(shield_enabled, u8, "config", "lens shield on") \
-  X(pad1, pad, "-", "reserved") \
-  X(shield_open, i32, "config", "shield servo open position") \
-  X(shield_close, i32, "config", "shield servo closed position") \
-  X(shield_timeout, i32, "config", "shield auto-close time, ms (the file holds seconds)") \
-  X(apstate, u8, "app", "1 while hostapd runs") \
-  X(ap_iface, text, "config, app", "access point interface") \
-  X(ap_ssid, text, "config", "access point name") \
-  X(ap_psk, text, "config", "access point password") \
-  X(reserved0, pad, "-", "reserved") \
-  X(ap_mode, i32, "config", "access point mode") \
-  X(ap_channel, i32, "config", "access point channel") \
-  X(ap_country, text, "config", "access point country code") \
-  X(wifi_iface, text, "config", "Wi-Fi client interface") \
-  X(wifi_ssid, text, "config", "Wi-Fi network name") \
-  X(wifi_psk, text, "config", "Wi-Fi password") \
-  X(reserved1, pad, "-", "reserved") \
-  X(version, text, "app", "daemon version MAJOR.MINOR.PATCH") \
-  X(reserved2, pad, "-", "reserved") \
-  X(camera_connected, u8, "viewer, link", "1 while the camera link is up") \
-  X(reserved3, pad, "-", "reserved")
-// clang-format on
+#include <cstddef>
+#include <cstdint>
+
+#include "core/config_record.h"
+
+// How the file's value is parsed and written.
+enum class ConfigKind : uint8_t {
+  none,     // not in the file
+  flag,     // any non-zero number is 1
+  byte,     // the low 8 bits of the number
+  integer,  // 32 bits; out-of-range numbers saturate
+  text,     // cut to the field
+  quoted,   // written in double quotes; every double quote is dropped on reading
+  map,      // the RC channel map: a text, and the HudBlock channel table with it
+  seconds,  // the file holds seconds, the record milliseconds
+};
+
+// How the report shows a field.
+enum class ReportStyle : uint8_t {
+  none,    // not reported
+  number,  // a JSON number
+  text,    // a JSON text, escaped
+  iface,   // an interface name as its code, a text: "wlan0" "2", "wifi0" "1", else "0"
+};
+
+// How "updateparam" reads the value of a one-field setting.
+enum class ParamRule : uint8_t {
+  none,     // not changed through a one-field setting
+  flag,     // "value" is "1" or "true"
+  nonzero,  // number("value") != 0
+  number,   // number("value"), the low 8 bits for a byte field
+};
+
+enum class ConfigType : uint8_t { u8, i32, text, pad };
+
+// Where a field is in the record; made by CONFIG_SLOT from the member.
+struct ConfigSlot {
+  const char* member;
+  size_t offset;
+  size_t size;
+  ConfigType type;
+  uint8_t ConfigRecord::*u8;   // set for u8
+  int32_t ConfigRecord::*i32;  // set for i32
+};
+
+struct ConfigField {
+  ConfigSlot slot;
+  // the file
+  const char* key = nullptr;
+  ConfigKind kind = ConfigKind::none;
+  const char* comments[4] = {};
+  // the report
+  const char* report = nullptr;
+  ReportStyle style = ReportStyle::none;
+  int report_pos = 0;  // place in the report, from 1
+  // "updateparam"
+  const char* param = nullptr;
+  ParamRule rule = ParamRule::none;
+  int hud = -1;  // HudBlock byte set to the same value before the record, or -1
+  // The process that must start again to read the new value ("rcin",
+  // "display", ...; "daemon": the daemon itself ends with status 2 and the
+  // service starts it again), or nullptr.
+  const char* reread_by = nullptr;
+  // pqw-hud and the layout document
+  const char* writer = "config";
+  const char* meaning = "";
+};
+
+extern const ConfigField kConfigTable[];
+extern const size_t kConfigTableSize;
+
+// Typed access to a row's field in a record (relaxed, like cfg_get/cfg_set).
+int32_t config_field_get(const ConfigRecord* rec, const ConfigField& f);  // u8 and i32
+void config_field_set(ConfigRecord* rec, const ConfigField& f, int32_t value);
+char* config_field_text(ConfigRecord* rec, const ConfigField& f);  // text: f.slot.size bytes
+
+// The row with this file key / report member / setting name, or nullptr.
+const ConfigField* config_field_by_key(const char* key);
+const ConfigField* config_field_by_param(const char* param);

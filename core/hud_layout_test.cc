@@ -32,7 +32,8 @@ void expect_tiled(const LayoutField* fields, size_t n, size_t size, bool whole) 
 
 TEST(Layout, TablesTileTheirBlocks) {
   expect_tiled(kHudFields, kHudFieldCount, kHudSize, false);
-  expect_tiled(kConfigFields, kConfigFieldCount, sizeof(ConfigRecord), true);
+  std::vector<LayoutField> config = config_layout();
+  expect_tiled(config.data(), config.size(), sizeof(ConfigRecord), true);
 }
 
 TEST(Layout, DocumentIsCurrent) {

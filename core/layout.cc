@@ -1,5 +1,6 @@
 #include "core/layout.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "core/config_fields.h"
@@ -14,20 +15,33 @@ const LayoutField kHudFields[] = {
 };
 const size_t kHudFieldCount = sizeof kHudFields / sizeof kHudFields[0];
 
-const LayoutField kConfigFields[] = {
-#define PQW_CONFIG_ROW(member, type, writer, meaning)                      \
-  {#member,                                                                \
-   offsetof(ConfigRecord, member),                                         \
-   FieldType::type,                                                        \
-   FieldType::type == FieldType::text || FieldType::type == FieldType::pad \
-       ? sizeof(ConfigRecord::member)                                      \
-       : 1,                                                                \
-   writer,                                                                 \
-   meaning},
-    PQW_CONFIG_FIELDS(PQW_CONFIG_ROW)
-#undef PQW_CONFIG_ROW
-};
-const size_t kConfigFieldCount = sizeof kConfigFields / sizeof kConfigFields[0];
+std::vector<LayoutField> config_layout() {
+  std::vector<LayoutField> out;
+  for (size_t i = 0; i < kConfigTableSize; i++) {
+    const ConfigField& f = kConfigTable[i];
+    FieldType type = FieldType::pad;
+    size_t count = f.slot.size;
+    switch (f.slot.type) {
+      case ConfigType::u8:
+        type = FieldType::u8;
+        count = 1;
+        break;
+      case ConfigType::i32:
+        type = FieldType::i32;
+        count = 1;
+        break;
+      case ConfigType::text:
+        type = FieldType::text;
+        break;
+      case ConfigType::pad:
+        break;
+    }
+    out.push_back({f.slot.member, f.slot.offset, type, count, f.writer, f.meaning});
+  }
+  std::sort(out.begin(), out.end(),
+            [](const LayoutField& a, const LayoutField& b) { return a.offset < b.offset; });
+  return out;
+}
 
 size_t layout_width(const LayoutField& f) {
   switch (f.type) {
@@ -89,6 +103,7 @@ std::string layout_markdown() {
   out += line;
   out += "A copy of the daemon's settings, rewritten whenever a setting changes and once a\n";
   out += "second; local processes only read it.\n\n";
-  table(&out, kConfigFields, kConfigFieldCount);
+  std::vector<LayoutField> config = config_layout();
+  table(&out, config.data(), config.size());
   return out;
 }

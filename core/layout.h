@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 enum class FieldType { u8, i8, u16, i16, u32, i32, f64, text, bytes, u8s, u16s, i16s, f64s, pad };
 
@@ -19,8 +20,8 @@ struct LayoutField {
 
 extern const LayoutField kHudFields[];
 extern const size_t kHudFieldCount;
-extern const LayoutField kConfigFields[];
-extern const size_t kConfigFieldCount;
+// The ConfigRecord's fields in offset order, from core/config_fields.h.
+std::vector<LayoutField> config_layout();
 
 // Bytes the field takes in its block.
 size_t layout_width(const LayoutField& f);

@@ -169,12 +169,13 @@ int main(int argc, char** argv) {
   if (stats) return print_stats(run_root, prefix);
   const uint8_t* hud = static_cast<const uint8_t*>(map_block("/" + prefix + "hud_mem", kHudSize));
   const void* cfg = map_block("/" + prefix + "config_mem", sizeof(ConfigRecord));
+  std::vector<LayoutField> config = config_layout();
   cJSON* root = cJSON_CreateObject();
   cJSON_AddItemToObject(root, "hud",
                         hud ? block_json(hud, kHudFields, kHudFieldCount) : cJSON_CreateNull());
   cJSON_AddItemToObject(
       root, "config",
-      cfg ? block_json(static_cast<const uint8_t*>(cfg), kConfigFields, kConfigFieldCount)
+      cfg ? block_json(static_cast<const uint8_t*>(cfg), config.data(), config.size())
           : cJSON_CreateNull());
   char* text = cJSON_Print(root);
   if (text) {
