@@ -14,8 +14,9 @@
 #include <unistd.h>
 
 #include "app/options.h"
-#include "platform/ports.h"
 #include "platform/log.h"
+#include "platform/ports.h"
+#include "platform/spawn.h"
 
 namespace {
 
@@ -203,22 +204,11 @@ void sim_start(const AppOptions& opt) {
       "udp:" + std::to_string(g_can_peer) + ":127.0.0.1:" + std::to_string(g_can_local);
   std::string log = g_dir + "/camsim.log";
   std::string out = g_dir + "/camsim.out";
-  pid_t parent = getpid();
-  pid_t pid = fork();
-  if (pid == 0) {
-    // The simulator ends with the daemon, however the daemon ends.
-    prctl(PR_SET_PDEATHSIG, SIGTERM);
-    if (getppid() != parent) _exit(0);
-    int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd >= 0) {
-      dup2(fd, STDOUT_FILENO);
-      dup2(fd, STDERR_FILENO);
-      close(fd);
-    }
-    execl(camsim.c_str(), "pqw-camsim", "--bus", bus.c_str(), "--log", log.c_str(),
-          static_cast<char*>(nullptr));
-    _exit(127);
-  }
+  SpawnOptions o;
+  o.path = camsim.c_str();
+  o.log_path = out.c_str();
+  o.death_signal = SIGTERM;  // the simulator ends with the daemon, however the daemon ends
+  pid_t pid = spawn_process({"pqw-camsim", "--bus", bus, "--log", log}, o);
   if (pid < 0) {
     log_error("sim: cannot start %s\n", camsim.c_str());
     return;

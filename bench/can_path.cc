@@ -31,6 +31,7 @@
 #include "link/can_transport.h"
 #include "link/link_packet.h"
 #include "link/link_state.h"
+#include "platform/ports.h"
 #include "platform/shell.h"
 #include "platform/thread.h"
 #include "platform/wiringpi.h"
@@ -107,35 +108,17 @@ void latency_in_process(double seconds) {
   report("latency in process (last frame -> viewer message)", us);
 }
 
-uint16_t bound_port(int fd) {
-  sockaddr_in a{};
-  socklen_t n = sizeof a;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &n);
-  return ntohs(a.sin_port);
-}
-
 void latency_over_udp(double seconds) {
-  int camera = socket(AF_INET, SOCK_DGRAM, 0);
-  sockaddr_in any{};
-  any.sin_family = AF_INET;
-  any.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(camera, reinterpret_cast<sockaddr*>(&any), sizeof any);
-  int probe = socket(AF_INET, SOCK_DGRAM, 0);
-  bind(probe, reinterpret_cast<sockaddr*>(&any), sizeof any);
-  uint16_t local = bound_port(probe);
-  close(probe);
+  int camera = net_udp_open();
+  uint16_t local = net_free_port(SOCK_DGRAM);
   std::string bus =
-      "udp:" + std::to_string(local) + ":127.0.0.1:" + std::to_string(bound_port(camera));
+      "udp:" + std::to_string(local) + ":127.0.0.1:" + std::to_string(net_bound_port(camera));
   can_set_spec(bus.c_str());
   thread_start("pqw-can-rx", can_reader);
-  sockaddr_in daemon{};
-  daemon.sin_family = AF_INET;
-  daemon.sin_port = htons(local);
-  daemon.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   auto send_frame = [&](const CanFrame& f) {
     uint8_t wire[kCanWireSize];
     can_frame_encode(f, wire);
-    sendto(camera, wire, sizeof wire, 0, reinterpret_cast<sockaddr*>(&daemon), sizeof daemon);
+    net_udp_send(camera, local, wire, sizeof wire);
   };
   CameraSideState cam;
   std::vector<double> us;

@@ -18,7 +18,6 @@
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
-#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -37,6 +36,8 @@
 
 #include "link/can_frame.h"
 #include "link/link_packet.h"
+#include "platform/ports.h"
+#include "platform/spawn.h"
 
 namespace {
 
@@ -49,45 +50,15 @@ int64_t now_ns() {
   return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
 }
 
-int udp_socket(uint16_t port) {
-  int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  a.sin_port = htons(port);
-  if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+int udp_socket() {
+  UdpOptions big;
+  big.receive_buffer = 8 << 20;
+  int fd = net_udp_open(0, big);
+  if (fd < 0) {
     perror("bind");
     exit(1);
   }
-  int big = 8 << 20;
-  setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &big, sizeof big);
   return fd;
-}
-
-uint16_t port_of(int fd) {
-  sockaddr_in a{};
-  socklen_t len = sizeof a;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-  return ntohs(a.sin_port);
-}
-
-uint16_t free_port(int type) {
-  int fd = socket(AF_INET, type | SOCK_CLOEXEC, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  uint16_t p = port_of(fd);
-  close(fd);
-  return p;
-}
-
-sockaddr_in loopback(uint16_t port) {
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  a.sin_port = htons(port);
-  return a;
 }
 
 std::string self_dir() {
@@ -223,37 +194,31 @@ int main(int argc, char** argv) {
   if (trial_ms < 100) trial_ms = 100;
 
   Bench b;
-  b.bus = udp_socket(0);
-  b.viewer = udp_socket(0);
-  uint16_t can_local = free_port(SOCK_DGRAM);
-  uint16_t viewer_port = free_port(SOCK_DGRAM);
-  uint16_t video_port = free_port(SOCK_DGRAM);
-  uint16_t djigo_port = free_port(SOCK_STREAM);
-  b.daemon_bus = loopback(can_local);
-  b.daemon_viewer = loopback(viewer_port);
+  b.bus = udp_socket();
+  b.viewer = udp_socket();
+  uint16_t can_local = net_free_port(SOCK_DGRAM);
+  uint16_t viewer_port = net_free_port(SOCK_DGRAM);
+  uint16_t video_port = net_free_port(SOCK_DGRAM);
+  uint16_t djigo_port = net_free_port(SOCK_STREAM);
+  b.daemon_bus = net_loopback(can_local);
+  b.daemon_viewer = net_loopback(viewer_port);
 
   char tmpl[] = "/tmp/pqw-bench-XXXXXX";
   if (!mkdtemp(tmpl)) return 1;
   std::string dir = tmpl;
   std::string out = dir + "/daemon.out";
   std::string can =
-      "udp:" + std::to_string(can_local) + ":127.0.0.1:" + std::to_string(port_of(b.bus));
+      "udp:" + std::to_string(can_local) + ":127.0.0.1:" + std::to_string(net_bound_port(b.bus));
   std::string daemon = bin + "/pelquarinthos-wired";
-  pid_t parent = getpid();
-  pid_t pid = fork();
-  if (pid == 0) {
-    prctl(PR_SET_PDEATHSIG, SIGTERM);
-    if (getppid() != parent) _exit(0);
-    int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    dup2(fd, 1);
-    dup2(fd, 2);
-    std::string vp = std::to_string(viewer_port), xp = std::to_string(video_port),
-                dp = std::to_string(djigo_port);
-    execl(daemon.c_str(), "pelquarinthos-wired", "--sim", "--sim-dir", (dir + "/sim").c_str(),
-          "--can", can.c_str(), "--viewer-port", vp.c_str(), "--video-port", xp.c_str(),
-          "--djigo-port", dp.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
-  }
+  SpawnOptions o;
+  o.path = daemon.c_str();
+  o.log_path = out.c_str();
+  o.death_signal = SIGTERM;
+  pid_t pid =
+      spawn_process({"pelquarinthos-wired", "--sim", "--sim-dir", dir + "/sim", "--can", can,
+                     "--viewer-port", std::to_string(viewer_port), "--video-port",
+                     std::to_string(video_port), "--djigo-port", std::to_string(djigo_port)},
+                    o);
   std::thread alive(keep_alive, &b);
 
   // The link is up once the daemon has heard our camera.
@@ -333,9 +298,7 @@ int main(int argc, char** argv) {
   b.stop = true;
   alive.join();
   counter.join();
-  kill(pid, SIGTERM);
-  int status = 0;
-  waitpid(pid, &status, 0);
+  spawn_stop(pid);
   nftw(dir.c_str(), remove_entry, 16, FTW_DEPTH | FTW_PHYS);
   return 0;
 }

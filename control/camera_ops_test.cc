@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "testing/camera_fixture.h"
+#include "testing/fake_clock.h"
 
 namespace {
 
@@ -459,12 +460,12 @@ TEST(CameraOps, RepeatedSendsStopWhenTheLinkDrops) {
   // Down from the start: nothing at all, but the gimbal time still moves.
   reset();
   link_state().link_up.store(0);
-  time_set_source([] { return 123456u; });
+  fake_clock_install(123456, false);
   gimbal_speed(1, 2, 3);
   gimbal_set_angles(1, 2, 3);
   camera_shoot();
   camera_record(1);
-  time_set_source(nullptr);
+  fake_clock_remove();
   EXPECT_TRUE(packets().empty());
   EXPECT_EQ(link_state().last_gimbal_command_time.load(), 123456u);
 }

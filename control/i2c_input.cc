@@ -1,6 +1,5 @@
 #include "control/i2c_input.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
 #include <linux/i2c-dev.h>
 #include <netinet/in.h>
@@ -21,6 +20,7 @@
 #include "periph/shield.h"
 #include "platform/clock.h"
 #include "platform/log.h"
+#include "platform/ports.h"
 
 namespace {
 
@@ -90,23 +90,12 @@ bool open_udp(const char* port_text) {
     log_error("I2C: bad source udp:%s\n", port_text);
     return false;
   }
-  int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  int fd = net_udp_open(static_cast<uint16_t>(port));
   if (fd < 0) {
     log_error("I2C: cannot open udp:%s: %s\n", port_text, strerror(errno));
     return false;
   }
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(static_cast<uint16_t>(port));
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-    log_error("I2C: cannot open udp:%s: %s\n", port_text, strerror(errno));
-    close(fd);
-    return false;
-  }
-  socklen_t len = sizeof a;
-  if (getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0)
-    g_i2c.udp_port = ntohs(a.sin_port);
+  g_i2c.udp_port = net_bound_port(fd);
   g_i2c.fd = fd;
   g_i2c.udp = true;
   return true;

@@ -2,10 +2,7 @@
 // gimbal speed targets they leave (sent by the RC loop's repeat).
 #include "control/i2c_input.h"
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -17,6 +14,7 @@
 #include "testing/inputs_fixture.h"
 #include "control/rc_controller.h"
 #include "periph/shield.h"
+#include "platform/ports.h"
 #include "platform/wiringpi.h"
 
 using namespace inputs_test;
@@ -75,7 +73,7 @@ class I2cTest : public ::testing::Test {
     rc_controller_reset();
     i2c_input_reset();
     shield_reset();
-    use_fake_time(100000);
+    fake_clock_install(100000);
     link_set_writer(capture_writer);
     take_packets();
     // The shield buttons drive the servo: record it instead.
@@ -86,7 +84,7 @@ class I2cTest : public ::testing::Test {
     i2c_input_reset();
     shield_reset();
     link_set_writer(nullptr);
-    use_real_time();
+    fake_clock_remove();
     hud_set_block(nullptr);
   }
   Packets feed(int panel, const Bytes& b) {
@@ -187,13 +185,13 @@ TEST_F(I2cTest, ButtonsActOnPressOnly) {
 
   // Button 4: selfie preset, 100 ms, normal preset, then the wanted lock.
   hud_set_u8(hud, HUD_GIMBAL_STATE, 0);
-  g_slept_us.store(0);
+  fake_clock_reset_slept();
   Packets p = feed(0, centred(0, 0, 1 << 4));
   ASSERT_EQ(p.size(), 17u);
   EXPECT_EQ(p[0], speed_packet(0, 0, 0));
   EXPECT_EQ(p[1], gimbal_button(0x04, 0x10));
   EXPECT_EQ(p[9], gimbal_button(0x04, 0x01));
-  EXPECT_GE(g_slept_us.load(), 100000u);
+  EXPECT_GE(fake_clock_slept_us(), 100000u);
   EXPECT_EQ(link_state().wanted_orientation_lock.load(), 1);
   hud_set_u8(hud, HUD_GIMBAL_STATE, 1);
   feed(0, centred());
@@ -215,10 +213,10 @@ TEST_F(I2cTest, ShieldShootAndRecordButtons) {
   feed(0, centred());
 
   // Button 1: open, wait a second, shoot.
-  g_slept_us.store(0);
+  fake_clock_reset_slept();
   Packets shot = feed(0, centred(0, 0, 1 << 1));
   EXPECT_EQ(shield_state(), 1);
-  EXPECT_GE(g_slept_us.load(), 1000000u);
+  EXPECT_GE(fake_clock_slept_us(), 1000000u);
   ASSERT_EQ(shot.size(), 8u);
   EXPECT_EQ(shot[0], button_packet(0x04, 0x40, "30 00 00 00 00 91 00 01 00 A0"));
   feed(0, centred());
@@ -226,20 +224,20 @@ TEST_F(I2cTest, ShieldShootAndRecordButtons) {
   // Button 2 while recording: stop, no wait.
   hud_set_u8(hud, HUD_CAMERA_MODE, 1);
   hud_set_u8(hud, HUD_CAMERA_STATUS, 0x40);
-  g_slept_us.store(0);
+  fake_clock_reset_slept();
   Packets stop = feed(0, centred(0, 0, 1 << 2));
   ASSERT_EQ(stop.size(), 16u);
   EXPECT_EQ(stop[0], button_packet(0x01, 0x00, "04 00 00 00 00 91 0D 00 00 98"));
-  EXPECT_LT(g_slept_us.load(), 1000000u);
+  EXPECT_LT(fake_clock_slept_us(), 1000000u);
   feed(0, centred());
   // Not recording: open, wait, start.
   hud_set_u8(hud, HUD_CAMERA_STATUS, 0);
   shield_move_closed();
-  g_slept_us.store(0);
+  fake_clock_reset_slept();
   Packets start = feed(0, centred(0, 0, 1 << 2));
   ASSERT_EQ(start.size(), 16u);
   EXPECT_EQ(start[0], button_packet(0x01, 0x00, "0C 00 00 00 00 91 0D 00 00 90"));
-  EXPECT_GE(g_slept_us.load(), 1000000u);
+  EXPECT_GE(fake_clock_slept_us(), 1000000u);
   EXPECT_EQ(shield_state(), 1);
 }
 
@@ -248,15 +246,10 @@ TEST_F(I2cTest, SimulatedBusKeepsTheNewestReportPerPanel) {
   i2c_input_open();
   int port = i2c_udp_port();
   ASSERT_GT(port, 0);
-  int fd = socket(AF_INET, SOCK_DGRAM, 0);
-  sockaddr_in to{};
-  to.sin_family = AF_INET;
-  to.sin_port = htons(static_cast<uint16_t>(port));
-  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   auto send_report = [&](uint8_t address, const Bytes& report) {
     Bytes d = {address};
     d.insert(d.end(), report.begin(), report.end());
-    sendto(fd, d.data(), d.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+    net_udp_send(-1, static_cast<uint16_t>(port), d.data(), d.size());
   };
   send_report(0x41, centred(0, 0, 1 << 5));  // superseded before the read
   send_report(0x41, centred(0, 0, 1 << 3));
@@ -271,7 +264,6 @@ TEST_F(I2cTest, SimulatedBusKeepsTheNewestReportPerPanel) {
   usleep(20000);
   i2c_poll_once();
   EXPECT_EQ(take_packets(), Packets{zoom_packet("01 48 01 00")});
-  close(fd);
   i2c_set_spec(nullptr);
 }
 

@@ -116,13 +116,13 @@ class RcTest : public ::testing::Test {
     // Most cases leave the periodic attitude out; its own test turns it on.
     attitude_from_rc.store(0);
     rc_controller_reset();
-    use_fake_time(100000);
+    fake_clock_install(100000);
     link_set_writer(capture_writer);
     take_packets();
   }
   void TearDown() override {
     link_set_writer(nullptr);
-    use_real_time();
+    fake_clock_remove();
     hud_set_block(nullptr);
   }
   void fn(int f, double value, double position = 0.0) {
@@ -375,19 +375,19 @@ TEST_F(RcTest, RecordShotSwitchChangesModeFirst) {
   fn(RC_RECORD_SHOT, 0.0);
   EXPECT_EQ(pass(), record_packets(kRecordStopPress));
 
-  g_slept_us.store(0);
+  fake_clock_reset_slept();
   fn(RC_RECORD_SHOT, -1.0);  // photo wanted, camera in video mode
   EXPECT_EQ(pass(), join({capture_mode_packets(0), capture_mode_packets(0), shoot_packets()}));
-  EXPECT_GE(g_slept_us.load(), 500000u);
+  EXPECT_GE(fake_clock_slept_us(), 500000u);
   hud_set_u8(hud, HUD_CAMERA_MODE, 0);  // the camera reports photo mode
   fn(RC_RECORD_SHOT, 0.0);
   EXPECT_EQ(pass(), Packets{});
 
-  g_slept_us.store(0);
+  fake_clock_reset_slept();
   fn(RC_RECORD_SHOT, 0.7);
   EXPECT_EQ(pass(), join({capture_mode_packets(1), capture_mode_packets(1),
                           record_packets(kRecordStartPress)}));
-  EXPECT_GE(g_slept_us.load(), 200000u + 50000u);
+  EXPECT_GE(fake_clock_slept_us(), 200000u + 50000u);
   EXPECT_NE(root.read("commands.log").find("killall -q display"), std::string::npos);
 }
 
@@ -444,26 +444,26 @@ TEST_F(RcTest, FocusPointGoesOutOnce200msAfterItStops) {
   hud_set_f64(hud, HUD_FOCUS_POINT_Y, 0.25);
   fn(RC_FOCUS_PAN, 1.0);
   fn(RC_FOCUS_TILT, 0.0);
-  g_now.store(1000);
+  fake_clock_set(1000);
   EXPECT_EQ(pass(), Packets{});
   EXPECT_EQ(hud_get_f64(hud, HUD_FOCUS_POINT_X), 1.0);  // held at the edge
-  g_now.store(1100);
+  fake_clock_set(1100);
   EXPECT_EQ(pass(), Packets{});
-  g_now.store(1200);
+  fake_clock_set(1200);
   EXPECT_EQ(pass(), Packets{});
-  g_now.store(1201);
+  fake_clock_set(1201);
   EXPECT_EQ(pass(), Packets{focus_point_packet(1.0f, 0.75f)});  // y goes out inverted
-  g_now.store(1500);
+  fake_clock_set(1500);
   EXPECT_EQ(pass(), Packets{});
   // A move that settles while the camera is in manual focus is dropped.
   hud_set_u8(hud, HUD_FOCUS_MF_AVAILABLE, 0);
   fn(RC_FOCUS_PAN, -1.0);
   EXPECT_EQ(pass(), Packets{});
-  g_now.store(2000);
+  fake_clock_set(2000);
   fn(RC_FOCUS_PAN, 0.0);
   EXPECT_EQ(pass(), Packets{});
   hud_set_u8(hud, HUD_FOCUS_MF_AVAILABLE, 1);
-  g_now.store(3000);
+  fake_clock_set(3000);
   EXPECT_EQ(pass(), Packets{});
 }
 
@@ -472,12 +472,12 @@ TEST_F(RcTest, FocusAssistantFollowsGimbalMoves) {
   hud_set_f64(hud, HUD_CAM_FOCUS_X, 0.5);
   hud_set_f64(hud, HUD_CAM_FOCUS_Y, 0.25);
   fn(RC_FOCUS_ASSISTANT, 1.0);
-  g_now.store(5000);
+  fake_clock_set(5000);
   link_state().last_gimbal_command_time.store(4900);
   EXPECT_EQ(pass(), Packets{});
   EXPECT_EQ(cfg->focus_assistant_enabled, 1);
   EXPECT_EQ(hud_get_u8(hud, HUD_FOCUS_ASSISTANT), 1);
-  g_now.store(5101);
+  fake_clock_set(5101);
   EXPECT_EQ(pass(), Packets{focus_point_packet(0.5f, 0.25f)});
   EXPECT_EQ(link_state().last_gimbal_command_time.load(), 0u);
   EXPECT_EQ(pass(), Packets{});

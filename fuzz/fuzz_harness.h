@@ -7,7 +7,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <atomic>
 #include <cstdlib>
 #include <string>
 #include <unistd.h>
@@ -15,8 +14,8 @@
 #include "app/hooks.h"
 #include "link/link_packet.h"
 #include "platform/app_exit.h"
-#include "platform/clock.h"
 #include "platform/shell.h"
+#include "testing/fake_clock.h"
 #include "testing/sandbox.h"
 
 // A link writer: aborts on a packet with a wrong start, length byte, header
@@ -28,19 +27,12 @@ inline int fuzz_check_packet(const uint8_t* p, size_t n) {
   return static_cast<int>(n);
 }
 
-// The fuzzers' clock: it moves only by the sleeps (skipped at once) and by a
-// millisecond at each reading, so that every deadline loop ends and runs do
-// not depend on the machine's load.
-inline std::atomic<uint32_t> g_fuzz_now{1000};
-inline uint32_t fuzz_now() { return g_fuzz_now.fetch_add(1, std::memory_order_relaxed); }
-inline void fuzz_sleep(uint32_t us) { g_fuzz_now.fetch_add(us / 1000, std::memory_order_relaxed); }
-
 // Stands in for /bin/sh: every command "succeeds" at once and prints nothing.
 inline int fuzz_shell(const char*, std::string*) { return 0; }
 
 // Once per run: the sandbox (removed at exit; in memory where /dev/shm
 // exists, so that the configuration saves' fsync costs nothing); app_exit
-// only returns; sleeps, the clock and the shell are the fakes above.
+// only returns; sleeps and the clock are the fake clock, the shell the fake above.
 inline TestSandbox* fuzz_sandbox_start(const char* tag) {
   static TestSandbox* box = nullptr;
   if (!getenv("TMPDIR") && access("/dev/shm", W_OK) == 0) setenv("TMPDIR", "/dev/shm", 0);
@@ -48,8 +40,11 @@ inline TestSandbox* fuzz_sandbox_start(const char* tag) {
   atexit([] { delete box; });
   app_install_hooks();
   app_exit_set_hook([](int) {});
-  sleep_set_fn(fuzz_sleep);
-  time_set_source(fuzz_now);
+  // The clock moves only by the sleeps (skipped at once) and by a
+  // millisecond at each reading, so that every deadline loop ends and runs
+  // do not depend on the machine's load.
+  fake_clock_install(1000);
+  fake_clock_set_tick(1);
   shell_set_runner(fuzz_shell);
   return box;
 }

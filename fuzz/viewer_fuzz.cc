@@ -16,8 +16,8 @@
 #include <vector>
 
 #include "core/hud_block.h"
-#include "platform/clock.h"
 #include "platform/ports.h"
+#include "testing/fake_clock.h"
 #include "tools/viewer_decode.h"
 #include "viewer/client_table.h"
 #include "viewer/discovery.h"
@@ -25,8 +25,6 @@
 
 namespace {
 
-uint32_t g_now = 1000;
-uint32_t fake_now() { return g_now; }
 uint8_t g_hud[kHudSize];
 
 void no_motion(int, int, int) {}
@@ -66,7 +64,7 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
   args.push_back(nullptr);
   *argc += 1;
   *argv = args.data();
-  time_set_source(fake_now);
+  fake_clock_install(1000, false);
   hud_set_block(g_hud);
   discovery_set_socket(-1);  // nothing leaves the process
   net_ports().viewer = 4242;
@@ -77,7 +75,7 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   client_table_clear();
-  g_now = 1000;
+  fake_clock_set(1000);
   static const char* kAddresses[] = {"127.0.0.1", "10.0.0.7", "192.168.1.20", "127.0.0.2"};
   static const uint16_t kPorts[] = {4242, 1, 5000, 40000, 40001, 65535, 2, 3};
   size_t at = 0;
@@ -93,7 +91,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     discovery_handle_datagram(data + at, length, from);
     viewer_decode_json(data + at, length);
     at += length;
-    g_now += step * 40u;
+    fake_clock_advance(step * 40u);
     client_expire();
     check_table();
     if (hud_get_u8(g_hud, HUD_CLIENT_COUNT) != client_count()) __builtin_trap();

@@ -32,9 +32,7 @@ int occupy(int type, uint16_t* port) {
   a.sin_family = AF_INET;
   a.sin_addr.s_addr = htonl(INADDR_ANY);
   bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  socklen_t n = sizeof a;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &n);
-  *port = ntohs(a.sin_port);
+  *port = net_bound_port(fd);
   return fd;
 }
 

@@ -28,6 +28,7 @@
 #include "platform/shell.h"
 #include "platform/health.h"
 #include "platform/log.h"
+#include "platform/ports.h"
 
 namespace {
 
@@ -255,30 +256,19 @@ int open_udp() {
     open_failed("CAN socket open error", 0);
     return -1;
   }
-  int fd = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-  if (fd < 0) {
-    open_failed("CAN socket open error", 0);
-    return -1;
-  }
-  sockaddr_in local{};
-  local.sin_family = AF_INET;
-  local.sin_port = htons(g_port.udp_local);
-  local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  UdpOptions nonblocking;
+  nonblocking.nonblocking = true;
   // The old socket of a reopen can outlive its close for a moment: a reader
   // or writer still holds it pinned, or a shell command being started holds
   // a copy between its fork and its exec (close-on-exec acts only at the
   // exec). The port is then busy only until they let go.
   int tries = kBindTries;
-  while (bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) < 0) {
-    if (errno == EADDRINUSE && --tries > 0) {
-      sleep_us(kBindRetryUs);
-      continue;
-    }
-    close(fd);
-    open_failed("CAN socket bind error", 0);
-    return -1;
-  }
-  return fd;
+  int fd;
+  while ((fd = net_udp_open(g_port.udp_local, nonblocking)) == -2 && errno == EADDRINUSE &&
+         --tries > 0)
+    sleep_us(kBindRetryUs);
+  if (fd < 0) open_failed(fd == -1 ? "CAN socket open error" : "CAN socket bind error", 0);
+  return fd < 0 ? -1 : fd;
 }
 
 // Under open_mutex.

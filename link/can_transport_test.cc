@@ -17,6 +17,7 @@
 
 #include "link/can_frame.h"
 #include "link/djigo_bridge.h"
+#include "testing/fake_clock.h"
 #include "testing/link_capture.h"
 #include "tools/packet_build.h"
 #include "platform/clock.h"
@@ -51,23 +52,6 @@ size_t delivered_count() {
 Bytes delivered_last() {
   std::lock_guard<std::mutex> lock(g_mutex);
   return g_delivered.back();
-}
-
-uint16_t bound_port(int fd) {
-  sockaddr_in a{};
-  socklen_t n = sizeof a;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &n);
-  return ntohs(a.sin_port);
-}
-
-int udp_socket(uint16_t port) {
-  int fd = socket(AF_INET, SOCK_DGRAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(port);
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  return fd;
 }
 
 void send_wire(const uint8_t* wire, size_t n) {
@@ -117,15 +101,13 @@ void drain_camera() {
 class Transport : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    g_camera = udp_socket(0);
-    int rcvbuf = 1 << 20;
-    setsockopt(g_camera, SOL_SOCKET, SO_RCVBUF, &rcvbuf, sizeof rcvbuf);
+    UdpOptions big;
+    big.receive_buffer = 1 << 20;
+    g_camera = net_udp_open(0, big);
     uint16_t local = net_free_port(SOCK_DGRAM);
-    g_daemon.sin_family = AF_INET;
-    g_daemon.sin_port = htons(local);
-    g_daemon.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    g_daemon = net_loopback(local);
     std::string bus =
-        "udp:" + std::to_string(local) + ":127.0.0.1:" + std::to_string(bound_port(g_camera));
+        "udp:" + std::to_string(local) + ":127.0.0.1:" + std::to_string(net_bound_port(g_camera));
     can_set_spec(bus.c_str());
     net_ports().djigo = net_free_port(SOCK_STREAM);
     can_set_packet_handler(on_packet);

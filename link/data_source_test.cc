@@ -13,6 +13,7 @@
 #include "link/can_transport.h"
 #include "link/link_handler.h"
 #include "link/link_state.h"
+#include "testing/fake_clock.h"
 #include "testing/link_capture.h"
 #include "tools/packet_build.h"
 #include "platform/clock.h"

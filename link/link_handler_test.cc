@@ -9,6 +9,7 @@
 
 #include "core/config_record.h"
 #include "link/link_state.h"
+#include "testing/fake_clock.h"
 #include "testing/link_capture.h"
 #include "tools/packet_build.h"
 #include "platform/clock.h"

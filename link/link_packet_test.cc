@@ -5,6 +5,7 @@
 
 #include "link/can_frame.h"
 #include "link/link_state.h"
+#include "testing/fake_clock.h"
 #include "testing/link_capture.h"
 #include "platform/clock.h"
 

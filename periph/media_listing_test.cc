@@ -21,6 +21,7 @@
 #include <thread>
 
 #include "core/hud_block.h"
+#include "platform/clock.h"
 #include "platform/thread.h"
 #include "testing/inputs_fixture.h"
 

@@ -33,13 +33,13 @@ class ShieldTest : public ::testing::Test {
     cfg->shield_timeout = 5000;
     hud_set_block(hud);
     shield_reset();
-    use_fake_time(1000);
+    fake_clock_install(1000);
     gpio_set_log((root.dir + "/gpio.log").c_str());
   }
   void TearDown() override {
     gpio_set_log(nullptr);
     shield_reset();
-    use_real_time();
+    fake_clock_remove();
     hud_set_block(nullptr);
   }
   // GPIO lines written since the last call.
@@ -69,21 +69,21 @@ TEST_F(ShieldTest, TwoOpensDriveOnceAndTheTimerCountsFromTheFirst) {
   EXPECT_EQ(closed_field(), 0u);
   EXPECT_EQ(shield_state(), 1);
   hud_set_u32(hud, HUD_SHIELD_CLOSED, 7);
-  g_now.store(4000);
+  fake_clock_set(4000);
   shield_move_open();
   EXPECT_EQ(gpio(), Lines{});
   EXPECT_EQ(closed_field(), 0u);  // rewritten on every open request
-  g_now.store(6000);
+  fake_clock_set(6000);
   shield_auto_close();  // 5000 ms: not yet more than the timeout
   EXPECT_EQ(gpio(), Lines{});
-  g_now.store(6001);
+  fake_clock_set(6001);
   shield_auto_close();
   EXPECT_EQ(gpio(), Lines{"pwm 25 1100"});
   EXPECT_EQ(closed_field(), 1u);
   EXPECT_EQ(shield_state(), 0);
   // Closed: later passes only rewrite the field.
   hud_set_u32(hud, HUD_SHIELD_CLOSED, 7);
-  g_now.store(9000);
+  fake_clock_set(9000);
   shield_auto_close();
   EXPECT_EQ(gpio(), Lines{});
   EXPECT_EQ(closed_field(), 1u);
@@ -97,17 +97,17 @@ TEST_F(ShieldTest, BusyCameraKeepsItOpen) {
   uint32_t t = 1000;
   for (uint8_t status : busy) {
     t += 100000;
-    g_now.store(t);
+    fake_clock_set(t);
     hud_set_u8(hud, HUD_CAMERA_STATUS, status);
     shield_auto_close();
     EXPECT_EQ(gpio(), Lines{}) << int(status);
   }
   // Idle (bit 2 is not a busy bit): the countdown starts at the last busy pass.
   hud_set_u8(hud, HUD_CAMERA_STATUS, 0x04);
-  g_now.store(t + 5000);
+  fake_clock_set(t + 5000);
   shield_auto_close();
   EXPECT_EQ(gpio(), Lines{});
-  g_now.store(t + 5001);
+  fake_clock_set(t + 5001);
   shield_auto_close();
   EXPECT_EQ(gpio(), Lines{"pwm 25 1100"});
 }
@@ -119,17 +119,17 @@ TEST_F(ShieldTest, TimeoutZeroClosesAfterOneMillisecond) {
   gpio();
   shield_auto_close();
   EXPECT_EQ(gpio(), Lines{});
-  g_now.store(1001);
+  fake_clock_set(1001);
   shield_auto_close();
   EXPECT_EQ(gpio(), Lines{"pwm 25 1100"});
 }
 
 TEST_F(ShieldTest, ClockWrapStillCounts) {
-  g_now.store(0xFFFFF000u);
+  fake_clock_set(0xFFFFF000u);
   shield_init();
   shield_move_open();
   gpio();
-  g_now.store(0xFFFFF000u + 5001u);  // wraps past zero
+  fake_clock_set(0xFFFFF000u + 5001u);  // wraps past zero
   shield_auto_close();
   EXPECT_EQ(gpio(), Lines{"pwm 25 1100"});
 }
@@ -153,7 +153,7 @@ TEST_F(ShieldTest, DisabledOrUninitialisedDoesNothing) {
   gpio();
   shield_move_open();
   shield_move_closed();
-  g_now.store(100000);
+  fake_clock_set(100000);
   shield_auto_close();
   EXPECT_EQ(gpio(), Lines{});
   EXPECT_EQ(closed_field(), 7u);

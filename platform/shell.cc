@@ -1,16 +1,14 @@
 #include "platform/shell.h"
 
 #include <atomic>
-#include <cerrno>
 #include <fcntl.h>
 #include <mutex>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <map>
 
-extern char** environ;
+#include "platform/spawn.h"
 
 namespace {
 
@@ -55,37 +53,20 @@ void log_command(const char* cmd) {
 }
 
 // Spawns /bin/sh -c cmd; when out_fd is given the child's stdout goes to it.
-pid_t spawn_shell(const char* cmd, int out_fd, int close_fd) {
-  posix_spawn_file_actions_t fa;
-  posix_spawn_file_actions_init(&fa);
-  if (out_fd >= 0) {
-    posix_spawn_file_actions_adddup2(&fa, out_fd, STDOUT_FILENO);
-    posix_spawn_file_actions_addclose(&fa, out_fd);
-  }
-  if (close_fd >= 0) posix_spawn_file_actions_addclose(&fa, close_fd);
-  const char* argv[] = {"sh", "-c", cmd, nullptr};
+pid_t spawn_shell(const char* cmd, int out_fd) {
+  SpawnOptions o;
+  o.path = "/bin/sh";
+  o.out_fd = out_fd;
   std::string path_env;
-  char** envp = environ;
   char* sandbox_env[3];
   if (!g_sandbox.empty()) {
     path_env = "PATH=" + g_sandbox + "/bin";
     sandbox_env[0] = path_env.data();
     sandbox_env[1] = const_cast<char*>("LC_ALL=C");
     sandbox_env[2] = nullptr;
-    envp = sandbox_env;
+    o.envp = sandbox_env;
   }
-  pid_t pid = -1;
-  int rc = posix_spawn(&pid, "/bin/sh", &fa, nullptr, const_cast<char* const*>(argv), envp);
-  posix_spawn_file_actions_destroy(&fa);
-  return rc == 0 ? pid : -1;
-}
-
-int wait_child(pid_t pid) {
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0) {
-    if (errno != EINTR) return -1;
-  }
-  return status;
+  return spawn_process({"sh", "-c", cmd}, o);
 }
 
 }  // namespace
@@ -104,9 +85,9 @@ int shell_run(const char* cmd) {
     if (!g_sandbox.empty()) log_command(cmd);
   }
   if (ShellRunner runner = g_runner.load()) return fake_wait_status(runner(cmd, nullptr));
-  pid_t pid = spawn_shell(cmd, -1, -1);
+  pid_t pid = spawn_shell(cmd, -1);
   if (pid < 0) return -1;
-  return wait_child(pid);
+  return spawn_wait(pid);
 }
 
 int shell_exit_code(int wait_status) {
@@ -124,7 +105,7 @@ FILE* shell_popen(const char* cmd) {
     close(fds[1]);
     return fake_popen(runner, cmd);
   }
-  pid_t pid = spawn_shell(cmd, fds[1], fds[0]);
+  pid_t pid = spawn_shell(cmd, fds[1]);
   close(fds[1]);
   if (pid < 0) {
     close(fds[0]);
@@ -133,7 +114,7 @@ FILE* shell_popen(const char* cmd) {
   FILE* f = fdopen(fds[0], "r");
   if (!f) {
     close(fds[0]);
-    wait_child(pid);
+    spawn_wait(pid);
     return nullptr;
   }
   g_children[f] = pid;
@@ -158,5 +139,5 @@ int shell_pclose(FILE* f) {
     }
   }
   fclose(f);
-  return pid < 0 ? -1 : wait_child(pid);
+  return pid < 0 ? -1 : spawn_wait(pid);
 }

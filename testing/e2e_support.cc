@@ -13,7 +13,6 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/mman.h>
-#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -24,6 +23,7 @@
 #include "core/hud_block.h"
 #include "platform/ports.h"
 #include "platform/shm.h"
+#include "platform/spawn.h"
 #include "testing/sandbox.h"
 
 namespace {
@@ -97,43 +97,28 @@ bool e2e_start(E2eDaemon* d, const std::vector<std::string>& extra_args) {
                                    "--djigo-port",
                                    std::to_string(d->djigo_port)};
   args.insert(args.end(), extra_args.begin(), extra_args.end());
-  std::vector<char*> argv;
-  for (std::string& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  pid_t parent = getpid();
-  pid_t pid = fork();
-  if (pid < 0) return false;
-  if (pid == 0) {
-    // A test that dies leaves no daemon behind.
-    prctl(PR_SET_PDEATHSIG, SIGKILL);
-    if (getppid() != parent) _exit(127);
-    int out = open(d->out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    int err = open(d->err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (out < 0 || err < 0) _exit(127);
-    dup2(d->journal ? err : out, STDOUT_FILENO);
-    dup2(err, STDERR_FILENO);
-    for (std::string& e : d->env) putenv(e.data());
-    struct stat st;
-    if (d->journal && fstat(err, &st) == 0) {
-      std::string stream = std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
-      setenv("JOURNAL_STREAM", stream.c_str(), 1);
-    }
-    // The daemon starts with 0, 1 and 2 only, as under the service manager,
-    // so that what its commands inherit is its own doing.
-    close_range(3, ~0U, 0);
-    execv(bin.c_str(), argv.data());
-    _exit(127);
-  }
-  d->pid = pid;
-  return true;
+  int out = open(d->out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  int err = open(d->err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  SpawnOptions o;
+  o.out_fd = d->journal ? err : out;
+  o.err_fd = err;
+  o.env_add = d->env;
+  struct stat st;
+  if (d->journal && fstat(err, &st) == 0)
+    o.env_add.push_back("JOURNAL_STREAM=" + std::to_string(st.st_dev) + ":" +
+                        std::to_string(st.st_ino));
+  // The daemon starts with 0, 1 and 2 only, as under the service manager,
+  // so that what its commands inherit is its own doing.
+  o.only_std_fds = true;
+  o.death_signal = SIGKILL;  // a test that dies leaves no daemon behind
+  d->pid = out < 0 || err < 0 ? -1 : spawn_process(args, o);
+  if (out >= 0) close(out);
+  if (err >= 0) close(err);
+  return d->pid > 0;
 }
 
 bool e2e_running(E2eDaemon* d, int* status) {
-  if (d->pid <= 0) return false;
-  int st = 0;
-  pid_t r = waitpid(d->pid, &st, WNOHANG);
-  if (r == 0) return true;
-  if (status) *status = st;
+  if (d->pid <= 0 || spawn_running(d->pid, status)) return d->pid > 0;
   d->pid = -1;
   return false;
 }
@@ -153,19 +138,8 @@ bool e2e_wait_output(const E2eDaemon& d, const char* text, int timeout_ms) {
 }
 
 void e2e_stop(E2eDaemon* d) {
-  if (d->pid > 0) {
-    kill(d->pid, SIGTERM);
-    int64_t end = e2e_now_ms() + 2000;
-    while (waitpid(d->pid, nullptr, WNOHANG) == 0) {
-      if (e2e_now_ms() >= end) {
-        kill(d->pid, SIGKILL);
-        waitpid(d->pid, nullptr, 0);
-        break;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    d->pid = -1;
-  }
+  spawn_stop(d->pid);
+  d->pid = -1;
   if (!d->shm_prefix.empty()) {
     shm_unlink(("/" + d->shm_prefix + "hud_mem").c_str());
     shm_unlink(("/" + d->shm_prefix + "config_mem").c_str());
@@ -195,20 +169,25 @@ bool e2e_wait_until_fn(bool (*cond)(void*), void* arg, int timeout_ms) {
 
 std::string e2e_run_tool(const char* tool, const std::vector<std::string>& args, int* status,
                          bool with_stderr) {
-  std::string cmd = "'" + e2e_bin_dir() + "/" + tool + "'";
-  for (const std::string& a : args) cmd += " '" + a + "'";
-  if (with_stderr) cmd += " 2>&1";
-  FILE* f = popen(cmd.c_str(), "r");
-  if (!f) {
+  std::vector<std::string> argv = {e2e_bin_dir() + "/" + tool};
+  argv.insert(argv.end(), args.begin(), args.end());
+  int fds[2];
+  if (pipe2(fds, O_CLOEXEC) != 0) {
     if (status) *status = -1;
     return "";
   }
+  SpawnOptions o;
+  o.out_fd = fds[1];
+  if (with_stderr) o.err_fd = fds[1];
+  pid_t pid = spawn_process(argv, o);
+  close(fds[1]);
   std::string out;
   char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
-  int st = pclose(f);
-  if (status) *status = st;
+  for (ssize_t n;
+       pid > 0 && ((n = read(fds[0], buf, sizeof buf)) > 0 || (n < 0 && errno == EINTR));)
+    if (n > 0) out.append(buf, static_cast<size_t>(n));
+  close(fds[0]);
+  if (status) *status = pid > 0 ? spawn_wait(pid) : -1;
   return out;
 }
 
@@ -231,13 +210,9 @@ uint16_t e2e_camsim_control_port(const E2eDaemon& d, int timeout_ms) {
 }
 
 std::string e2e_camsim_command(uint16_t control_port, const std::string& cmd) {
-  int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  int fd = net_udp_open();
   if (fd < 0) return "";
-  sockaddr_in to{};
-  to.sin_family = AF_INET;
-  to.sin_port = htons(control_port);
-  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  sendto(fd, cmd.data(), cmd.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+  net_udp_send(fd, control_port, cmd.data(), cmd.size());
   pollfd p{fd, POLLIN, 0};
   std::string answer;
   if (poll(&p, 1, 2000) == 1) {
@@ -259,10 +234,7 @@ E2eViewer e2e_viewer_open(const char* address) {
     e2e_viewer_close(&v);
     return v;
   }
-  socklen_t len = sizeof a;
-  if (bind(v.fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-      getsockname(v.fd, reinterpret_cast<sockaddr*>(&a), &len) == 0)
-    v.port = ntohs(a.sin_port);
+  if (bind(v.fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) v.port = net_bound_port(v.fd);
   return v;
 }
 
@@ -275,12 +247,7 @@ bool e2e_viewer_send(const E2eViewer& v, uint16_t to_port, const uint8_t* msg, s
   std::string dgram(12, '\0');
   dgram[0] = 'B';
   dgram.append(reinterpret_cast<const char*>(msg), length);
-  sockaddr_in to{};
-  to.sin_family = AF_INET;
-  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  to.sin_port = htons(to_port);
-  return sendto(v.fd, dgram.data(), dgram.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to) ==
-         static_cast<ssize_t>(dgram.size());
+  return net_udp_send(v.fd, to_port, dgram.data(), dgram.size());
 }
 
 bool e2e_viewer_register(const E2eViewer& v, uint16_t to_port, bool data_only) {

@@ -6,7 +6,6 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -31,9 +30,10 @@
 #include "link/link_packet.h"
 #include "link/link_state.h"
 #include "testing/link_capture.h"
-#include "platform/clock.h"
 #include "platform/paths.h"
 #include "platform/shell.h"
+#include "platform/spawn.h"
+#include "testing/fake_clock.h"
 #include "testing/sandbox.h"
 
 namespace inputs_test {
@@ -65,25 +65,6 @@ inline std::vector<std::string> take_packets() {
   std::vector<std::string> v;
   v.swap(g_packets);
   return v;
-}
-
-// Fake clock: sleeps advance it and are added up.
-inline std::atomic<uint32_t> g_now{100000};
-inline std::atomic<uint64_t> g_slept_us{0};
-inline uint32_t fake_now() { return g_now.load(); }
-inline void fake_sleep(uint32_t us) {
-  g_slept_us.fetch_add(us);
-  g_now.fetch_add(us / 1000);
-}
-inline void use_fake_time(uint32_t start) {
-  g_now.store(start);
-  g_slept_us.store(0);
-  time_set_source(fake_now);
-  sleep_set_fn(fake_sleep);
-}
-inline void use_real_time() {
-  time_set_source(nullptr);
-  sleep_set_fn(nullptr);
 }
 
 // The camera operations' shared state as at process start, link up.
@@ -136,13 +117,8 @@ struct FtpServer {
   bool start(const std::string& work_dir, const std::string& card, const std::string& count_file) {
     std::string script = work_dir + "/ftp_server.py", port_file = work_dir + "/ftp_port";
     std::ofstream(script) << kFtpServerScript;
-    const char* argv[] = {"/usr/bin/python3", script.c_str(),     card.c_str(),
-                          port_file.c_str(),  count_file.c_str(), nullptr};
-    // environ comes with unistd.h (g++ defines _GNU_SOURCE).
-    if (posix_spawn(&pid, argv[0], nullptr, nullptr, const_cast<char**>(argv), ::environ) != 0) {
-      pid = -1;
-      return false;
-    }
+    pid = spawn_process({"/usr/bin/python3", script, card, port_file, count_file});
+    if (pid < 0) return false;
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while (std::chrono::steady_clock::now() < deadline) {
       std::ifstream in(port_file);
@@ -152,12 +128,7 @@ struct FtpServer {
     }
     return false;
   }
-  ~FtpServer() {
-    if (pid > 0) {
-      kill(pid, SIGTERM);
-      waitpid(pid, nullptr, 0);
-    }
-  }
+  ~FtpServer() { spawn_stop(pid); }
 };
 
 // Packet builders for the templates the inputs drive.

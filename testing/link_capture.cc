@@ -6,7 +6,6 @@
 #include <sstream>
 
 #include "link/link_packet.h"
-#include "platform/clock.h"
 #include "viewer/viewer_send.h"
 
 namespace {
@@ -14,8 +13,7 @@ namespace {
 std::mutex g_mutex;
 std::vector<Bytes> g_packets;
 std::vector<Bytes> g_messages;
-std::atomic<int> g_result{0};       // 0: return the length
-std::atomic<uint64_t> g_now_us{0};  // microseconds, so that 500 us sleeps add up
+std::atomic<int> g_result{0};  // 0: return the length
 
 int capture_writer(const uint8_t* bytes, size_t length) {
   int r = g_result.load();
@@ -30,9 +28,6 @@ void capture_tap(int channel, const uint8_t* payload, size_t length) {
   std::lock_guard<std::mutex> lock(g_mutex);
   g_messages.emplace_back(payload, payload + length);
 }
-
-uint32_t fake_now() { return static_cast<uint32_t>(g_now_us.load() / 1000); }
-void fake_sleep(uint32_t us) { g_now_us.fetch_add(us); }
 
 }  // namespace
 
@@ -74,15 +69,3 @@ void capture_clear() {
 }
 
 void capture_set_result(int result) { g_result.store(result); }
-
-void fake_clock_install(uint32_t start) {
-  g_now_us.store(uint64_t{start} * 1000);
-  time_set_source(fake_now);
-  sleep_set_fn(fake_sleep);
-}
-void fake_clock_set(uint32_t now) { g_now_us.store(uint64_t{now} * 1000); }
-void fake_clock_advance(uint32_t ms) { g_now_us.fetch_add(uint64_t{ms} * 1000); }
-void fake_clock_remove() {
-  time_set_source(nullptr);
-  sleep_set_fn(nullptr);
-}

@@ -1,5 +1,5 @@
 // Shared by the link's unit tests: captured packets and viewer messages, a
-// private HudBlock, a fake clock, hex helpers.
+// private HudBlock, hex helpers.
 #pragma once
 
 #include <cstddef>
@@ -38,12 +38,6 @@ std::vector<Bytes> captured_messages();  // channel 0 payloads
 void capture_clear();
 // Makes the captured writer return this (e.g. -1: busy) for the next calls.
 void capture_set_result(int result);
-
-// A fake millisecond clock and a sleep that advances it.
-void fake_clock_install(uint32_t start);
-void fake_clock_set(uint32_t now);
-void fake_clock_advance(uint32_t ms);
-void fake_clock_remove();
 
 struct TestHud {
   uint8_t block[kHudSize] = {};

@@ -1,26 +1,16 @@
 // Helpers shared by the viewer unit tests: loopback sockets that play the
-// viewers and the discovery socket, and a fake millisecond clock.
+// viewers and the discovery socket.
 #pragma once
 
-#include <arpa/inet.h>
-#include <atomic>
 #include <cstdint>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <vector>
 
-#include "platform/clock.h"
+#include "platform/ports.h"
 
 namespace viewer_test {
-
-inline std::atomic<uint32_t> g_now{1000};
-inline uint32_t fake_now() { return g_now.load(); }
-inline void use_fake_clock(uint32_t start) {
-  g_now.store(start);
-  time_set_source(fake_now);
-}
 
 // A UDP socket on 127.0.0.1 with a kernel-chosen port.
 struct LoopSocket {
@@ -28,16 +18,10 @@ struct LoopSocket {
   uint16_t port = 0;
 
   LoopSocket() {
-    fd = socket(AF_INET, SOCK_DGRAM, 0);
-    int big = 1 << 20;
-    setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &big, sizeof big);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    port = ntohs(a.sin_port);
+    UdpOptions big;
+    big.receive_buffer = 1 << 20;
+    fd = net_udp_open(0, big);
+    port = net_bound_port(fd);
   }
   ~LoopSocket() {
     if (fd >= 0) close(fd);

@@ -4,7 +4,6 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -13,8 +12,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "testing/sandbox.h"
+#include "platform/spawn.h"
 #include "testing/e2e_support.h"
+#include "testing/sandbox.h"
 
 namespace {
 
@@ -76,22 +76,11 @@ bool web_start(WebProc* w, const std::string& dir, uint16_t daemon_port,
                                    "--health",
                                    dir + "/health.json"};
   args.insert(args.end(), extra_args.begin(), extra_args.end());
-  std::vector<char*> argv;
-  for (std::string& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  pid_t parent = getpid();
-  pid_t pid = fork();
+  SpawnOptions o;
+  o.log_path = w->out_path.c_str();
+  o.death_signal = SIGKILL;
+  pid_t pid = spawn_process(args, o);
   if (pid < 0) return false;
-  if (pid == 0) {
-    prctl(PR_SET_PDEATHSIG, SIGKILL);
-    if (getppid() != parent) _exit(127);
-    int out = open(w->out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (out < 0) _exit(127);
-    dup2(out, STDOUT_FILENO);
-    dup2(out, STDERR_FILENO);
-    execv(bin.c_str(), argv.data());
-    _exit(127);
-  }
   w->pid = pid;
   return e2e_wait_until(
       [&] {
@@ -108,15 +97,9 @@ bool web_start(WebProc* w, const std::string& dir, uint16_t daemon_port,
 
 bool web_stop(WebProc* w) {
   if (w->pid <= 0) return false;
-  kill(w->pid, SIGTERM);
-  int status = -1;
-  bool gone = e2e_wait_until([&] { return waitpid(w->pid, &status, WNOHANG) != 0; }, 2000);
-  if (!gone) {
-    kill(w->pid, SIGKILL);
-    waitpid(w->pid, nullptr, 0);
-  }
+  int status = spawn_stop(w->pid);
   w->pid = -1;
-  return gone && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 HttpReply web_http(uint16_t port, const std::string& method, const std::string& path,

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "core/hud_block.h"
+#include "platform/ports.h"
 #include "testing/inputs_fixture.h"
 #include "testing/sandbox.h"
 #include "testing/e2e_support.h"
@@ -91,13 +92,7 @@ class InputsE2e : public ::testing::Test {
   void panel(uint8_t address, uint8_t buttons) {
     uint8_t d9[11] = {address, 0x00, 0x02, 0x00, 0x02, 0x00, 0x02, 0, 0, buttons, 0};
     for (int i = 1; i < 10; i++) d9[10] ^= d9[i];
-    int fd = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(i2c_port);
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    sendto(fd, d9, sizeof d9, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
-    close(fd);
+    net_udp_send(-1, i2c_port, d9, sizeof d9);
   }
 };
 

@@ -22,6 +22,7 @@
 #include "core/hud_block.h"
 #include "link/link_packet.h"
 #include "tools/packet_build.h"
+#include "platform/spawn.h"
 #include "testing/sandbox.h"
 #include "testing/e2e_support.h"
 
@@ -201,19 +202,14 @@ TEST_F(LinkE2e, SilenceDropsTheLinkAndRestartBringsItBack) {
   // The simulator ends and a new one takes its place on the same bus.
   ASSERT_EQ(kill(cam.pid, SIGTERM), 0);
   ASSERT_TRUE(wait_stderr_count(d, "data disconnected", 2, 4000));
-  int status_code = 0;
-  std::string log = d.dir + "/camsim2.log";
-  pid_t again = fork();
-  if (again == 0) {
-    execl((e2e_bin_dir() + "/pqw-camsim").c_str(), "pqw-camsim", "--bus", cam.bus.c_str(), "--log",
-          log.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
-  }
+  std::string camsim = e2e_bin_dir() + "/pqw-camsim";
+  SpawnOptions o;
+  o.path = camsim.c_str();
+  pid_t again = spawn_process({"pqw-camsim", "--bus", cam.bus, "--log", d.dir + "/camsim2.log"}, o);
   ASSERT_GT(again, 0);
   bool back = wait_stderr_count(d, "data connected", 3, 5000);
   bool telemetry = viewer.wait_code(7, 24, 3000).size() == 24;
-  kill(again, SIGTERM);
-  waitpid(again, &status_code, 0);
+  int status_code = spawn_stop(again);
   EXPECT_TRUE(back) << e2e_stderr(d);
   EXPECT_TRUE(telemetry);
   EXPECT_TRUE(WIFEXITED(status_code) && WEXITSTATUS(status_code) == 0);

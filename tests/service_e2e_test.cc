@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include "core/hud_block.h"
+#include "platform/ports.h"
 #include "testing/sandbox.h"
 #include "testing/e2e_support.h"
 
@@ -126,15 +127,10 @@ TEST(ServiceE2e, SecondCopyLeavesAtOnceTouchingNothing) {
   hud_set_u8(hud, HUD_STARTED, 77);
 
   int64_t t0 = e2e_now_ms();
-  std::string cmd = "'" + e2e_bin_dir() + "/pelquarinthos-wired' --sim --sim-dir '" + g.d.dir +
-                    "' --shm-prefix " + g.d.shm_prefix + " 2>&1";
-  FILE* f = popen(cmd.c_str(), "r");
-  ASSERT_NE(f, nullptr);
-  std::string out;
-  char buf[1024];
-  size_t got;
-  while ((got = fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, got);
-  int status = pclose(f);
+  int status = 0;
+  std::string out =
+      e2e_run_tool("pelquarinthos-wired",
+                   {"--sim", "--sim-dir", g.d.dir, "--shm-prefix", g.d.shm_prefix}, &status, true);
   EXPECT_LT(e2e_now_ms() - t0, 1000);
   EXPECT_EQ(WEXITSTATUS(status), 75) << out;
   EXPECT_NE(out.find("already running as pid " + std::to_string(g.d.pid)), std::string::npos)
@@ -149,14 +145,11 @@ TEST(ServiceE2e, SecondCopyLeavesAtOnceTouchingNothing) {
 TEST(ServiceE2e, ExitReasons) {
   {
     SCOPED_TRACE("viewer port in use");
-    uint16_t port = 0;
-    int busy = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    socklen_t len = sizeof a;
-    ASSERT_EQ(bind(busy, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-    getsockname(busy, reinterpret_cast<sockaddr*>(&a), &len);
-    port = ntohs(a.sin_port);
+    UdpOptions any;
+    any.any_address = true;
+    int busy = net_udp_open(0, any);
+    ASSERT_GE(busy, 0);
+    uint16_t port = net_bound_port(busy);
     E2eDaemonGuard g;
     ASSERT_TRUE(e2e_start(&g.d, {"--viewer-port", std::to_string(port)}));
     EXPECT_EQ(exit_status_within(&g.d, 10000), 100);

@@ -16,9 +16,11 @@
 #include <random>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "core/hud_block.h"
+#include "platform/ports.h"
 #include "testing/sandbox.h"
 #include "testing/e2e_support.h"
 
@@ -77,13 +79,7 @@ struct Viewer {
 };
 
 void send_video(uint16_t port, const Bytes& payload) {
-  int fd = socket(AF_INET, SOCK_DGRAM, 0);
-  sockaddr_in to{};
-  to.sin_family = AF_INET;
-  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  to.sin_port = htons(port);
-  sendto(fd, payload.data(), payload.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
-  close(fd);
+  net_udp_send(-1, port, payload.data(), payload.size());
 }
 
 std::string connected_line(uint16_t port, bool data_only) {
@@ -396,13 +392,8 @@ TEST_F(ViewerE2e, MalformedDatagramsAndTheOwnPortAreHarmless) {
     if (b.size() > 12 && (b[12] == 0 || b[12] == '{' || b[12] == 5 || b[12] == 6)) b[12] = 9;
     bad.push_back(b);
   }
-  int fd = socket(AF_INET, SOCK_DGRAM, 0);
-  sockaddr_in to{};
-  to.sin_family = AF_INET;
-  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  to.sin_port = htons(port());
-  for (const Bytes& b : bad)
-    sendto(fd, b.data(), b.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+  int fd = net_udp_open();
+  for (const Bytes& b : bad) net_udp_send(fd, port(), b.data(), b.size());
   close(fd);
   EXPECT_TRUE(v.collect(300).empty());
 
@@ -421,19 +412,14 @@ TEST_F(ViewerE2e, MalformedDatagramsAndTheOwnPortAreHarmless) {
 TEST_F(ViewerE2e, EmptyDatagramsDoNotStallEitherPort) {
   // A trickle of empty datagrams must not hold up registrations or video.
   Viewer v;
-  int fd = socket(AF_INET, SOCK_DGRAM, 0);
-  sockaddr_in to{};
-  to.sin_family = AF_INET;
-  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  to.sin_port = htons(port());
-  sendto(fd, "", 0, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+  int fd = net_udp_open();
+  net_udp_send(fd, port(), "", 0);
   int64_t t0 = e2e_now_ms();
   v.reg(port());
   ASSERT_FALSE(v.wait_for([](const Datagram& d) { return d.reply(); }, 1000).bytes.empty());
   EXPECT_LT(e2e_now_ms() - t0, 300);
 
-  to.sin_port = htons(daemon.video_port);
-  sendto(fd, "", 0, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+  net_udp_send(fd, daemon.video_port, "", 0);
   t0 = e2e_now_ms();
   send_video(daemon.video_port, Bytes(100, 0x33));
   Datagram video = v.wait_for([](const Datagram& d) { return d.channel() == 1; }, 1000);
@@ -447,17 +433,15 @@ TEST_F(ViewerE2e, PqwViewerDecodesAndSavesVideo) {
   std::string out_file = daemon.dir + "/video.bin";
   int status = 0;
   // Video goes out while the tool listens.
-  pid_t sender = fork();
-  if (sender == 0) {
+  std::thread sender([&] {
     usleep(500000);
     for (int i = 0; i < 3; i++) send_video(daemon.video_port, Bytes(3000, uint8_t('a' + i)));
-    _exit(0);
-  }
+  });
   std::string out = e2e_run_tool("pqw-viewer",
                                  {"--daemon-port", std::to_string(port()), "--video-out", out_file,
                                   "--seconds", "1.6", "--remove"},
                                  &status);
-  waitpid(sender, nullptr, 0);
+  sender.join();
   EXPECT_EQ(WEXITSTATUS(status), 0);
   EXPECT_NE(out.find(R"({"reply":"registered"})"), std::string::npos) << out;
   EXPECT_NE(out.find(R"("code":6,"name":"beacon","flags":{)"), std::string::npos) << out;
@@ -496,17 +480,14 @@ TEST(ViewerE2eAlone, DisabledVideoStreamStillConnects) {
 
 TEST(ViewerE2eAlone, ViewerPortTakenEndsWithStatus100) {
   // Hold the port on all addresses, as another daemon would.
-  int fd = socket(AF_INET, SOCK_DGRAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_ANY);
-  ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-  socklen_t len = sizeof a;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+  UdpOptions any;
+  any.any_address = true;
+  int fd = net_udp_open(0, any);
+  ASSERT_GE(fd, 0);
   E2eDaemon d;
   // Without the camera link, so that only the viewer side is under test here.
   e2e_write_config(&d, "control_enabled=0\n");
-  ASSERT_TRUE(e2e_start(&d, {"--viewer-port", std::to_string(ntohs(a.sin_port))}));
+  ASSERT_TRUE(e2e_start(&d, {"--viewer-port", std::to_string(net_bound_port(fd))}));
   int status = 0;
   ASSERT_TRUE(e2e_wait_until([&] { return !e2e_running(&d, &status); }, 10000));
   EXPECT_TRUE(WIFEXITED(status));

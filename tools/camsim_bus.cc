@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/ports.h"
+
 namespace {
 
 bool parse_port(const std::string& text, uint16_t* port) {
@@ -23,20 +25,13 @@ bool parse_port(const std::string& text, uint16_t* port) {
 }
 
 bool open_udp(CamsimBus* bus, std::string* error) {
-  int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-  if (fd < 0) {
-    *error = std::string("socket: ") + strerror(errno);
-    return false;
-  }
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(bus->udp_local);
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+  UdpOptions nonblocking;
+  nonblocking.nonblocking = true;
+  int fd = net_udp_open(bus->udp_local, nonblocking);
+  if (fd == -1) *error = std::string("socket: ") + strerror(errno);
+  if (fd == -2)
     *error = "cannot bind 127.0.0.1:" + std::to_string(bus->udp_local) + ": " + strerror(errno);
-    close(fd);
-    return false;
-  }
+  if (fd < 0) return false;
   bus->fd = fd;
   return true;
 }

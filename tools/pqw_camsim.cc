@@ -27,6 +27,7 @@
 #include "tools/camera_records.h"
 #include "core/version.h"
 #include "tools/packet_build.h"
+#include "platform/ports.h"
 #include "tools/camsim_bus.h"
 #include "tools/camsim_model.h"
 
@@ -101,23 +102,6 @@ bool parse_int(const char* s, int lo, int hi, int* out) {
   if (*end || v < lo || v > hi) return false;
   *out = static_cast<int>(v);
   return true;
-}
-
-int udp_bind(uint16_t port, uint16_t* bound) {
-  int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-  if (fd < 0) return -1;
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(port);
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-    close(fd);
-    return -1;
-  }
-  socklen_t n = sizeof a;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &n);
-  if (bound) *bound = ntohs(a.sin_port);
-  return fd;
 }
 
 void send_bytes(Camsim* cs, const uint8_t* bytes, size_t n) {
@@ -335,7 +319,10 @@ int main(int argc, char** argv) {
     fprintf(stderr, "pqw-camsim: %s\n", error.c_str());
     return 1;
   }
-  cs.control = udp_bind(static_cast<uint16_t>(control_port), &cs.control_port);
+  UdpOptions nonblocking;
+  nonblocking.nonblocking = true;
+  cs.control = net_udp_open(static_cast<uint16_t>(control_port), nonblocking);
+  cs.control_port = net_bound_port(cs.control);
   if (cs.control < 0) {
     fprintf(stderr, "pqw-camsim: cannot bind control port %d: %s\n", control_port, strerror(errno));
     return 1;

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "core/version.h"
+#include "platform/ports.h"
 #include "tools/viewer_decode.h"
 
 namespace {
@@ -252,21 +253,16 @@ int main(int argc, char** argv) {
   }
   sockaddr_in to{};
   if (!resolve_host(o.host, o.daemon_port, &to)) return 2;
-  int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  int big = 8 << 20;
-  if (setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &big, sizeof big) != 0)
-    setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &big, sizeof big);
-  sockaddr_in self{};
-  self.sin_family = AF_INET;
-  self.sin_addr.s_addr = htonl(INADDR_ANY);
-  self.sin_port = htons(static_cast<uint16_t>(o.port));
-  if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&self), sizeof self) != 0) {
+  // Every address: the daemon may be on another machine.
+  UdpOptions viewer;
+  viewer.any_address = true;
+  viewer.receive_buffer = 8 << 20;
+  int fd = net_udp_open(static_cast<uint16_t>(o.port), viewer);
+  if (fd < 0) {
     fprintf(stderr, "pqw-viewer: cannot bind port %d: %s\n", o.port, strerror(errno));
     return 1;
   }
-  socklen_t len = sizeof self;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&self), &len);
-  fprintf(stderr, "pqw-viewer: port %d\n", ntohs(self.sin_port));
+  fprintf(stderr, "pqw-viewer: port %d\n", net_bound_port(fd));
 
   FILE* video = nullptr;
   if (!o.video_out.empty() && !(video = fopen(o.video_out.c_str(), "wb"))) {

@@ -6,23 +6,22 @@
 #include <string>
 
 #include "core/hud_block.h"
+#include "testing/fake_clock.h"
 #include "testing/viewer_fixture.h"
 
 namespace {
 
-using viewer_test::g_now;
-
 struct ClientTableTest : ::testing::Test {
   uint8_t hud[kHudSize] = {};
   void SetUp() override {
-    viewer_test::use_fake_clock(100000);
+    fake_clock_install(100000, false);
     hud_set_block(hud);
     client_table_clear();
   }
   void TearDown() override {
     client_table_clear();
     hud_set_block(nullptr);
-    time_set_source(nullptr);
+    fake_clock_remove();
   }
 };
 
@@ -34,7 +33,7 @@ TEST_F(ClientTableTest, RegisterRefreshAndSwitchMode) {
   EXPECT_EQ(e.last_seen, 100000u);
   EXPECT_EQ(e.data_only, 0);
 
-  g_now = 101000;
+  fake_clock_set(101000);
   EXPECT_EQ(client_register("10.0.0.5", 5555, 1), 0);  // refresh, now data only
   e = client_slot(0);
   EXPECT_EQ(e.last_seen, 101000u);
@@ -76,15 +75,15 @@ TEST_F(ClientTableTest, RemoveNeedsBothAddressAndPort) {
 
 TEST_F(ClientTableTest, ExpiryAfterMoreThan5000msAndClientCount) {
   client_register("10.0.0.1", 6000, 0);
-  g_now = 102000;
+  fake_clock_set(102000);
   client_register("10.0.0.1", 6001, 0);
-  g_now = 105000;  // exactly 5000 ms after the first: kept
+  fake_clock_set(105000);  // exactly 5000 ms after the first: kept
   testing::internal::CaptureStderr();
   client_expire();
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
   EXPECT_EQ(hud_get_u8(hud, HUD_CLIENT_COUNT), 2);
 
-  g_now = 105001;
+  fake_clock_set(105001);
   testing::internal::CaptureStderr();
   client_expire();
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "Client 10.0.0.1:6000 lost\n");
@@ -92,7 +91,7 @@ TEST_F(ClientTableTest, ExpiryAfterMoreThan5000msAndClientCount) {
   EXPECT_EQ(client_slot(0).port, 0u);
   EXPECT_EQ(client_slot(1).port, 6001u);
 
-  g_now = 107001;
+  fake_clock_set(107001);
   testing::internal::CaptureStderr();
   client_expire();
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "Client 10.0.0.1:6001 lost\n");
@@ -100,12 +99,12 @@ TEST_F(ClientTableTest, ExpiryAfterMoreThan5000msAndClientCount) {
 }
 
 TEST_F(ClientTableTest, ExpiryAcrossTheClockWrap) {
-  g_now = 0xFFFFF000u;
+  fake_clock_set(0xFFFFF000u);
   client_register("10.0.0.1", 6000, 0);
-  g_now = 0xFFFFF000u + 4000u;  // wrapped past zero
+  fake_clock_set(0xFFFFF000u + 4000u);  // wrapped past zero
   client_expire();
   EXPECT_EQ(client_count(), 1);
-  g_now = 0xFFFFF000u + 5001u;
+  fake_clock_set(0xFFFFF000u + 5001u);
   testing::internal::CaptureStderr();
   client_expire();
   testing::internal::GetCapturedStderr();

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "testing/camera_fixture.h"
+#include "testing/fake_clock.h"
 #include "viewer/viewer_send.h"
 
 namespace {
@@ -150,8 +151,6 @@ void tap(int channel, const uint8_t* payload, size_t length) {
   std::lock_guard<std::mutex> lock(g_tap_mu);
   g_reports.emplace_back(payload, payload + length);
 }
-std::atomic<uint32_t> g_now{0};
-uint32_t fake_now() { return g_now.load(); }
 
 size_t reports() {
   std::lock_guard<std::mutex> lock(g_tap_mu);
@@ -165,21 +164,20 @@ TEST(HudCommandPoller, RcReportEveryFourthPass) {
     g_reports.clear();
   }
   viewer_set_tap(tap);
-  time_set_source(fake_now);
-  g_now = 5000;
+  fake_clock_install(5000, false);
   hud_set_u8(camtest::g_hud, HUD_RC_STATE, 6);
   for (int ch = 0; ch < 32; ch++)
     hud_set_u16(camtest::g_hud, HUD_RC_CHANNELS + 2 * ch, static_cast<uint16_t>(1000 + ch * 17));
 
-  for (int i = 0; i < 5; i++, g_now += 100) hud_command_poll_once();
+  for (int i = 0; i < 5; i++, fake_clock_advance(100)) hud_command_poll_once();
   EXPECT_EQ(reports(), 0u);  // RC input disabled
 
   cfg_set(config_record()->rc_input_enabled, 1);
   std::vector<uint32_t> sent_at;
-  for (int i = 0; i < 12; i++, g_now += 100) {
+  for (int i = 0; i < 12; i++, fake_clock_advance(100)) {
     size_t before = reports();
     hud_command_poll_once();
-    if (reports() != before) sent_at.push_back(g_now.load());
+    if (reports() != before) sent_at.push_back(fake_clock_now());
   }
   // The first pass reports at once, then every fourth (more than 300 ms).
   EXPECT_EQ(sent_at, (std::vector<uint32_t>{5500, 5900, 6300}));
@@ -197,7 +195,7 @@ TEST(HudCommandPoller, RcReportEveryFourthPass) {
     EXPECT_EQ(r[3 + 2 * ch] | (r[4 + 2 * ch] << 8), 1000 + ch * 17) << ch;
   }
   cfg_set(config_record()->rc_input_enabled, 0);
-  time_set_source(nullptr);
+  fake_clock_remove();
   viewer_set_tap(nullptr);
 }
 

@@ -5,7 +5,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -39,12 +38,7 @@ int16_t read_i16(const uint8_t* p) {
 
 float stick_value(const uint8_t* p) { return static_cast<float>(read_i16(p) / 32767.0); }
 
-void set_blocking(int fd) {
-  int flags = fcntl(fd, F_GETFL, 0);
-  if (flags >= 0) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
-}
-
-void discovery_fail(int fd) {
+void discovery_fail() {
   int err = errno;
   log_error("discovery bind failed\n");
   // The port and the option that moves it, for whoever reads the journal.
@@ -52,7 +46,6 @@ void discovery_fail(int fd) {
             err == EADDRINUSE
                 ? " (another program has it: stop that or move ours with --viewer-port)"
                 : "");
-  if (fd >= 0) close(fd);
   app_exit(100);
 }
 
@@ -82,27 +75,19 @@ void video_bridge_init() {
 
 bool discovery_init() {
   log_info("Init device discovery\n");
-  int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
+  // Every address: viewers are on the network. The receive loop wakes at
+  // least this often, so the watchdog sees it turn on a quiet network.
+  UdpOptions options;
+  options.any_address = true;
+  options.receive_timeout_ms = 500;
+  int fd = net_udp_open(net_ports().viewer, options);
   if (fd < 0) {
-    discovery_fail(fd);
+    discovery_fail();
     return false;
   }
-  set_blocking(fd);
   viewer_socket_buffers_report(fd, kDiscoveryBufferBytes, "discovery");
   timeval timeout{0, kSendTimeoutUs};
   setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
-  // The receive loop wakes at least this often, so the watchdog sees it
-  // turn on a quiet network.
-  timeval wake{0, 500000};
-  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wake, sizeof wake);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_ANY);
-  addr.sin_port = htons(net_ports().viewer);
-  if (bind(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
-    discovery_fail(fd);
-    return false;
-  }
   g_socket.store(fd);
   return true;
 }

@@ -9,11 +9,11 @@
 #include "core/hud_block.h"
 #include "viewer/client_table.h"
 #include "viewer/viewer_send.h"
+#include "testing/fake_clock.h"
 #include "testing/viewer_fixture.h"
 
 namespace {
 
-using viewer_test::g_now;
 using Bytes = std::vector<uint8_t>;
 
 struct Tapped {
@@ -26,7 +26,7 @@ void tap(int channel, const uint8_t* p, size_t n) { g_sent.push_back({channel, B
 struct VideoSourceTest : ::testing::Test {
   uint8_t hud[kHudSize] = {};
   void SetUp() override {
-    viewer_test::use_fake_clock(50000);
+    fake_clock_install(50000, false);
     hud_set_block(hud);
     g_sent.clear();
     viewer_set_tap(tap);
@@ -34,13 +34,13 @@ struct VideoSourceTest : ::testing::Test {
   }
   void TearDown() override {
     // Leave the source disconnected for the next test.
-    g_now = g_now.load() + 100000;
+    fake_clock_advance(100000);
     testing::internal::CaptureStderr();
     video_watchdog();
     testing::internal::GetCapturedStderr();
     viewer_set_tap(nullptr);
     hud_set_block(nullptr);
-    time_set_source(nullptr);
+    fake_clock_remove();
     cfg_set(config_record()->disable_video_stream, 0);
   }
   std::string text() {
@@ -63,7 +63,7 @@ struct VideoSourceTest : ::testing::Test {
 
 TEST_F(VideoSourceTest, BeforeAnyVideoEveryPassReportsDisconnected) {
   for (int i = 0; i < 3; i++) {
-    g_now = g_now.load() + 1000;
+    fake_clock_advance(1000);
     EXPECT_EQ(watchdog(), "");
     EXPECT_EQ(text(), "video disconnected");
     ASSERT_EQ(g_sent.size(), 1u);
@@ -85,22 +85,22 @@ TEST_F(VideoSourceTest, ConnectedLostAfterMoreThan3000msAndBack) {
   EXPECT_EQ(g_sent[0].channel, 1);
   EXPECT_EQ(g_sent[0].payload, d);
 
-  g_now = 52500;  // a 2.5 s pause
+  fake_clock_set(52500);  // a 2.5 s pause
   EXPECT_EQ(watchdog(), "");
   EXPECT_EQ(text(), "");
   EXPECT_EQ(g_sent[0].payload, (Bytes{5, 1, 2, 0, 0, 0, 0}));
-  g_now = 53000;  // exactly 3000 ms: still connected
+  fake_clock_set(53000);  // exactly 3000 ms: still connected
   EXPECT_EQ(watchdog(), "");
   expect_state(1);
-  g_now = 53001;
+  fake_clock_set(53001);
   EXPECT_EQ(watchdog(), "video disconnected\n");
   expect_state(0);
   EXPECT_EQ(text(), "video disconnected");
   EXPECT_EQ(g_sent[0].payload, (Bytes{5, 1, 0, 0, 0, 0, 0}));
-  g_now = 54000;
+  fake_clock_set(54000);
   EXPECT_EQ(watchdog(), "");  // said once
 
-  g_now = 55000;
+  fake_clock_set(55000);
   testing::internal::CaptureStderr();
   video_on_datagram(d.data(), d.size());
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "video connected\n");
@@ -130,7 +130,7 @@ TEST_F(VideoSourceTest, DisabledStreamStillHoldsTheConnectedState) {
   expect_state(1);
   EXPECT_TRUE(g_sent.empty());
   for (int i = 0; i < 5; i++) {
-    g_now = g_now.load() + 1000;
+    fake_clock_advance(1000);
     video_on_datagram(d.data(), d.size());
     EXPECT_EQ(watchdog(), "");
   }
@@ -141,7 +141,7 @@ TEST_F(VideoSourceTest, WatchdogReadsTheHudByte) {
   // The HUD byte is what the message and the text follow, as the display
   // processes see it.
   hud_set_u8(hud, HUD_VIDEO_CONNECTED, 1);
-  g_now = g_now.load() + 1000;
+  fake_clock_advance(1000);
   watchdog();
   EXPECT_EQ(text(), "");
   EXPECT_EQ(g_sent[0].payload, (Bytes{5, 1, 2, 0, 0, 0, 0}));

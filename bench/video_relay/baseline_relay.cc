@@ -13,25 +13,26 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/ports.h"
+
 int main(int argc, char** argv) {
   if (argc < 4 || argc - 3 > 64) {
     fputs("usage: pqw-bench-relay-baseline sendto|sendmmsg IN_PORT VIEWER_PORT...\n", stderr);
     return 2;
   }
   bool use_mmsg = strcmp(argv[1], "sendmmsg") == 0;
-  int in = socket(AF_INET, SOCK_DGRAM, 0), out = socket(AF_INET, SOCK_DGRAM, 0);
-  int rcv = 6550000, snd = 2000000;
-  if (setsockopt(in, SOL_SOCKET, SO_RCVBUFFORCE, &rcv, sizeof rcv) != 0)
-    setsockopt(in, SOL_SOCKET, SO_RCVBUF, &rcv, sizeof rcv);
+  // As the daemon's video socket: every address, a big receive buffer.
+  UdpOptions video;
+  video.any_address = true;
+  video.receive_buffer = 6550000;
+  int in = net_udp_open(static_cast<uint16_t>(atoi(argv[2])), video);
+  if (in < 0) return 1;
+  int out = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  int snd = 2000000;
   if (setsockopt(out, SOL_SOCKET, SO_SNDBUFFORCE, &snd, sizeof snd) != 0)
     setsockopt(out, SOL_SOCKET, SO_SNDBUF, &snd, sizeof snd);
   timeval timeout{0, 50000};
   setsockopt(out, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_ANY);
-  a.sin_port = htons(static_cast<uint16_t>(atoi(argv[2])));
-  if (bind(in, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) return 1;
 
   int k = argc - 3;
   static sockaddr_in to[64];
@@ -39,9 +40,7 @@ int main(int argc, char** argv) {
   static uint8_t buf[65536];
   iovec iov{buf, 0};
   for (int i = 0; i < k; i++) {
-    to[i].sin_family = AF_INET;
-    to[i].sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    to[i].sin_port = htons(static_cast<uint16_t>(atoi(argv[3 + i])));
+    to[i] = net_loopback(static_cast<uint16_t>(atoi(argv[3 + i])));
     msgs[i].msg_hdr.msg_name = &to[i];
     msgs[i].msg_hdr.msg_namelen = sizeof to[i];
     msgs[i].msg_hdr.msg_iov = &iov;

@@ -18,6 +18,7 @@
 #include <sys/socket.h>
 #include <dirent.h>
 #include <sys/stat.h>
+#include <sys/sysinfo.h>
 #include <sys/syscall.h>
 #include <sys/utsname.h>
 #include <sys/wait.h>
@@ -36,6 +37,9 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "platform/ports.h"
+#include "platform/spawn.h"
 
 namespace {
 
@@ -78,26 +82,6 @@ uint64_t now_ns() {
   timespec ts{};
   clock_gettime(CLOCK_MONOTONIC, &ts);
   return uint64_t(ts.tv_sec) * 1000000000ull + uint64_t(ts.tv_nsec);
-}
-
-uint16_t free_udp_port() {
-  int fd = socket(AF_INET, SOCK_DGRAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-  close(fd);
-  return ntohs(a.sin_port);
-}
-
-sockaddr_in loopback(uint16_t port) {
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  a.sin_port = htons(port);
-  return a;
 }
 
 void big_buffers(int fd, int rcv, int snd) {
@@ -202,38 +186,21 @@ pid_t find_receiving_thread(pid_t pid, uint16_t port) {
   return -1;
 }
 
-pid_t spawn_pinned(const std::vector<std::string>& args, const std::string& log, bool realtime) {
-  pid_t pid = fork();
-  if (pid == 0) {
-    int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd >= 0) {
-      dup2(fd, 1);
-      dup2(fd, 2);
-    }
-    if (realtime) {
-      sched_param sp{};
-      sp.sched_priority = 10;
-      sched_setscheduler(0, SCHED_FIFO, &sp);
-    }
-    std::string cpu = std::to_string(g_set.relay_cpu);
-    std::vector<const char*> argv = {"taskset", "-c", cpu.c_str()};
-    for (const auto& a : args) argv.push_back(a.c_str());
-    argv.push_back(nullptr);
-    execvp("taskset", const_cast<char**>(argv.data()));
-    _exit(127);
-  }
-  return pid;
+// Through taskset on the cpus given ("2", "0-3").
+pid_t spawn_on(const std::string& cpus, const std::vector<std::string>& args,
+               const std::string& log, int policy, int priority) {
+  std::vector<std::string> argv = {"taskset", "-c", cpus};
+  argv.insert(argv.end(), args.begin(), args.end());
+  SpawnOptions o;
+  o.search_path = true;
+  o.log_path = log.c_str();
+  o.sched_policy = policy;
+  o.sched_priority = priority;
+  return spawn_process(argv, o);
 }
 
-void stop(pid_t pid) {
-  if (pid <= 0) return;
-  kill(pid, SIGTERM);
-  for (int i = 0; i < 100; i++) {
-    if (waitpid(pid, nullptr, WNOHANG) == pid) return;
-    usleep(20000);
-  }
-  kill(pid, SIGKILL);
-  waitpid(pid, nullptr, 0);
+pid_t spawn_pinned(const std::vector<std::string>& args, const std::string& log, bool realtime) {
+  return spawn_on(std::to_string(g_set.relay_cpu), args, log, realtime ? SCHED_FIFO : -1, 10);
 }
 
 // The K viewers and the thread that drains them.
@@ -253,12 +220,10 @@ struct Viewers {
 
   void open(int k) {
     for (int i = 0; i < k; i++) {
-      int fd = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK, 0);
-      big_buffers(fd, 4 << 20, 0);
-      sockaddr_in a = loopback(0);
-      bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-      socklen_t len = sizeof a;
-      getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+      UdpOptions viewer;
+      viewer.nonblocking = true;
+      viewer.receive_buffer = 4 << 20;
+      int fd = net_udp_open(0, viewer);
       if (i == 0) {
         // The kernel stamps each datagram as the relay's copy enters the
         // loopback device: the relay's latency without our own wake-up.
@@ -266,14 +231,14 @@ struct Viewers {
         setsockopt(fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on);
       }
       fds.push_back(fd);
-      ports.push_back(ntohs(a.sin_port));
+      ports.push_back(net_bound_port(fd));
     }
   }
 
   void send_to_daemon(int fd, uint8_t type) const {
     uint8_t m[14] = {'B'};
     m[12] = type;
-    sockaddr_in to = loopback(daemon_port);
+    sockaddr_in to = net_loopback(daemon_port);
     sendto(fd, m, type == 0 ? 14 : 13, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
   }
 
@@ -418,9 +383,9 @@ RunResult run_once(Viewers& v, const Relay& r, int size, double rate, double sec
   v.sample_latency = latency;
   v.run_id = id;
 
-  int fd = socket(AF_INET, SOCK_DGRAM, 0);
+  int fd = net_udp_open();
   big_buffers(fd, 0, 8 << 20);
-  sockaddr_in to = loopback(r.in_port);
+  sockaddr_in to = net_loopback(r.in_port);
   std::vector<uint8_t> payload(size, 0x5A);
   memcpy(payload.data(), &kMagic, 4);
   memcpy(payload.data() + 4, &id, 4);
@@ -698,11 +663,11 @@ int main(int argc, char** argv) {
 
   char dir_template[] = "/tmp/pqw-bench-relay.XXXXXX";
   std::string dir = mkdtemp(dir_template);
-  uint16_t viewer_port = free_udp_port(), video_port = free_udp_port();
+  uint16_t viewer_port = net_free_port(SOCK_DGRAM), video_port = net_free_port(SOCK_DGRAM);
   // An explicit (unused) CAN bus keeps the camera simulator out: only the
   // relay runs on the relay core.
-  std::string can =
-      "udp:" + std::to_string(free_udp_port()) + ":127.0.0.1:" + std::to_string(free_udp_port());
+  std::string can = "udp:" + std::to_string(net_free_port(SOCK_DGRAM)) +
+                    ":127.0.0.1:" + std::to_string(net_free_port(SOCK_DGRAM));
   std::string daemon_log = dir + "/daemon.log";
   if (!g_set.daemon_config.empty()) {
     // --sim keeps a configuration it finds in its working directory.
@@ -713,11 +678,11 @@ int main(int argc, char** argv) {
   pid_t daemon = spawn_pinned(
       {g_set.bin + "/pelquarinthos-wired", "--sim", "--sim-dir", dir + "/sim", "--viewer-port",
        std::to_string(viewer_port), "--video-port", std::to_string(video_port), "--djigo-port",
-       std::to_string(free_udp_port()), "--can", can},
+       std::to_string(net_free_port(SOCK_DGRAM)), "--can", can},
       daemon_log, false);
   if (!wait_for_text(daemon_log, "Init device discovery", 10000)) {
     fprintf(stderr, "daemon did not start; see %s\n", daemon_log.c_str());
-    stop(daemon);
+    spawn_stop(daemon);
     return 1;
   }
   usleep(200000);
@@ -740,25 +705,10 @@ int main(int argc, char** argv) {
     std::string cmd = g_set.companion;
     for (size_t at; (at = cmd.find("{viewer}")) != std::string::npos;)
       cmd.replace(at, 8, std::to_string(viewer_port));
-    companion = fork();
-    if (companion == 0) {
-      // An ordinary process free to run on any core, as it would on the Pi,
-      // not the bench's real-time class and core.
-      sched_param sp{};
-      sched_setscheduler(0, SCHED_OTHER, &sp);
-      cpu_set_t all;
-      CPU_ZERO(&all);
-      for (int c = 0; c < CPU_SETSIZE; c++) CPU_SET(c, &all);
-      sched_setaffinity(0, sizeof all, &all);
-      int fd =
-          open((dir + "/companion.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-      if (fd >= 0) {
-        dup2(fd, 1);
-        dup2(fd, 2);
-      }
-      execl("/bin/sh", "sh", "-c", ("exec " + cmd).c_str(), static_cast<char*>(nullptr));
-      _exit(127);
-    }
+    // An ordinary process free to run on any core, as it would on the Pi,
+    // not the bench's real-time class and core.
+    companion = spawn_on("0-" + std::to_string(get_nprocs_conf() - 1),
+                         {"/bin/sh", "-c", "exec " + cmd}, dir + "/companion.log", SCHED_OTHER, 0);
     printf("companion: %s\n", cmd.c_str());
     usleep(500000);
   }
@@ -777,7 +727,7 @@ int main(int argc, char** argv) {
       v.open(k);
       v.daemon_port = viewer_port;
       if (!v.register_all()) fprintf(stderr, "warning: not every viewer registered\n");
-      uint16_t p_sendto = free_udp_port(), p_mmsg = free_udp_port();
+      uint16_t p_sendto = net_free_port(SOCK_DGRAM), p_mmsg = net_free_port(SOCK_DGRAM);
       std::vector<std::string> a1 = {g_set.bin + "/pqw-bench-relay-baseline", "sendto",
                                      std::to_string(p_sendto)};
       std::vector<std::string> a2 = {g_set.bin + "/pqw-bench-relay-baseline", "sendmmsg",
@@ -818,12 +768,12 @@ int main(int argc, char** argv) {
       printf("  (load average %s)\n", load_average().c_str());
       fflush(stdout);
       v.close_all();
-      stop(relays[1].pid);
-      stop(relays[2].pid);
+      spawn_stop(relays[1].pid);
+      spawn_stop(relays[2].pid);
     }
   }
-  stop(daemon);
-  stop(companion);
+  spawn_stop(daemon);
+  spawn_stop(companion);
 
   printf(
       "\n| size | K | relay | lossless in/s | delivered/s | MB/s | CPU s/GB | p50 us | p99 us "

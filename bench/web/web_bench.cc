@@ -14,7 +14,6 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -31,6 +30,9 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "platform/ports.h"
+#include "platform/spawn.h"
 
 namespace {
 
@@ -50,47 +52,11 @@ std::string read_file(const std::string& path) {
   return s.str();
 }
 
-uint16_t free_port(int type) {
-  int fd = socket(AF_INET, type | SOCK_CLOEXEC, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  socklen_t len = sizeof a;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-  close(fd);
-  return ntohs(a.sin_port);
-}
-
 pid_t spawn(const std::vector<std::string>& args, const std::string& log) {
-  pid_t parent = getpid();
-  pid_t pid = fork();
-  if (pid == 0) {
-    prctl(PR_SET_PDEATHSIG, SIGKILL);
-    if (getppid() != parent) _exit(127);
-    int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd >= 0) {
-      dup2(fd, 1);
-      dup2(fd, 2);
-    }
-    std::vector<char*> argv;
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
-  return pid;
-}
-
-void stop(pid_t pid) {
-  if (pid <= 0) return;
-  kill(pid, SIGTERM);
-  for (int i = 0; i < 100; i++) {
-    if (waitpid(pid, nullptr, WNOHANG) == pid) return;
-    usleep(20000);
-  }
-  kill(pid, SIGKILL);
-  waitpid(pid, nullptr, 0);
+  SpawnOptions o;
+  o.log_path = log.c_str();
+  o.death_signal = SIGKILL;
+  return spawn_process(args, o);
 }
 
 // The text after `key` in the file, once it appears (within timeout_ms).
@@ -178,14 +144,7 @@ struct Streams {
 };
 
 bool camsim_command(uint16_t port, const std::string& cmd) {
-  int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(port);
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bool ok = sendto(fd, cmd.data(), cmd.size(), 0, reinterpret_cast<sockaddr*>(&a), sizeof a) > 0;
-  close(fd);
-  return ok;
+  return net_udp_send(-1, port, cmd.data(), cmd.size());
 }
 
 pid_t start_web(const std::string& bin, const std::string& dir, uint16_t viewer_port,
@@ -217,7 +176,7 @@ int load(const std::string& bin, uint16_t viewer_port) {
   Streams s;
   if (!port || !s.open_all(port)) {
     fprintf(stderr, "pqw-web did not start; see %s\n", dir.c_str());
-    stop(web);
+    spawn_stop(web);
     return 1;
   }
   signal(SIGTERM, [](int) { g_stop = 1; });
@@ -226,7 +185,7 @@ int load(const std::string& bin, uint16_t viewer_port) {
   while (!g_stop) usleep(100000);
   double cpu = cpu_seconds(web) - cpu0, wall = double(now_us() - t0) / 1e6;
   s.close_all();
-  stop(web);
+  spawn_stop(web);
   printf("pqw-web beside the relay: %.2f %% of a core over %.0f s, %llu events\n", 100 * cpu / wall,
          wall, static_cast<unsigned long long>(s.events.load()));
   return 0;
@@ -258,12 +217,12 @@ int main(int argc, char** argv) {
 
   char tmpl[] = "/tmp/pqw-bench-web.XXXXXX";
   std::string dir = mkdtemp(tmpl);
-  uint16_t viewer_port = free_port(SOCK_DGRAM);
+  uint16_t viewer_port = net_free_port(SOCK_DGRAM);
   pid_t daemon =
       spawn({bin + "/pelquarinthos-wired", "--sim", "--sim-dir", dir + "/sim", "--shm-prefix",
              "pqwbenchweb" + std::to_string(getpid()), "--viewer-port", std::to_string(viewer_port),
-             "--video-port", std::to_string(free_port(SOCK_DGRAM)), "--djigo-port",
-             std::to_string(free_port(SOCK_STREAM))},
+             "--video-port", std::to_string(net_free_port(SOCK_DGRAM)), "--djigo-port",
+             std::to_string(net_free_port(SOCK_STREAM))},
             dir + "/daemon.log");
   uint16_t camsim = static_cast<uint16_t>(
       atoi(wait_after(dir + "/sim/camsim.out", "control 127.0.0.1:", 10000).c_str()));
@@ -272,8 +231,8 @@ int main(int argc, char** argv) {
   Streams s;
   if (!camsim || !port || !s.open_all(port)) {
     fprintf(stderr, "daemon, simulator or pqw-web did not start; see %s\n", dir.c_str());
-    stop(web);
-    stop(daemon);
+    spawn_stop(web);
+    spawn_stop(daemon);
     return 1;
   }
   // Let the link come up and the first snapshots go out.
@@ -316,8 +275,8 @@ int main(int argc, char** argv) {
   double change_wall = double(now_us() - t0) / 1e6;
   double change_cpu = cpu_seconds(web) - cpu0;
   s.close_all();
-  stop(web);
-  stop(daemon);
+  spawn_stop(web);
+  spawn_stop(daemon);
 
   printf("pqw-web with %d event streams, daemon --sim with the camera simulator\n", kStreams);
   printf("  steady: %.2f %% of a core over %.0f s (%.1f events/s per stream)\n",
