@@ -95,6 +95,12 @@ pid_t spawn_process(const std::vector<std::string>& argv, const SpawnOptions& o)
   std::vector<char*> args;
   for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
+  const char* path = o.path ? o.path : args[0];
+  // A failed exec shows as -1 only where the C library can see it: not in
+  // the forked child, and not under qemu-user, whose vfork-style clone runs
+  // the child on its own. A program named by its path is checked first, so
+  // every start method says at once that it cannot start.
+  if (!o.search_path && access(path, X_OK) != 0) return -1;
   std::vector<char*> env_keep;
   char* const* envp = child_env(o, &env_keep);
   int out = o.out_fd, err = o.err_fd, log = -1;
@@ -104,7 +110,6 @@ pid_t spawn_process(const std::vector<std::string>& argv, const SpawnOptions& o)
     if (out < 0) out = log;
     if (err < 0) err = log;
   }
-  const char* path = o.path ? o.path : args[0];
   pid_t pid = o.death_signal ? spawn_with_fork(path, args.data(), envp, out, err, o)
                              : spawn_with_posix_spawn(path, args.data(), envp, out, err, o);
   if (log >= 0) close(log);

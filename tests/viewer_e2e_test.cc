@@ -99,8 +99,15 @@ struct ViewerE2e : ::testing::Test {
     ASSERT_TRUE(e2e_start(&daemon));
     ASSERT_TRUE(e2e_wait_output(daemon, "Init device discovery", 10000));
     ASSERT_TRUE(e2e_wait_until([] { return (hud = e2e_hud_map(daemon)) != nullptr; }, 5000));
+    // "Init device discovery" comes before the port is bound: register until
+    // the daemon answers, as a viewer app does.
     silent = std::make_unique<Viewer>();
-    silent->reg(daemon.viewer_port);
+    bool answered = false;
+    for (int i = 0; i < 50 && !answered; i++) {
+      silent->reg(daemon.viewer_port);
+      answered = !silent->wait_for([](const Datagram& d) { return d.reply(); }, 200).bytes.empty();
+    }
+    ASSERT_TRUE(answered);
     silent_since = e2e_now_ms();
   }
   static void TearDownTestSuite() {
