@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include "app/options.h"
+#include "platform/paths.h"
 #include "platform/log.h"
 #include "platform/ports.h"
 #include "platform/spawn.h"
@@ -50,15 +51,6 @@ std::string find_tool(const char* name) {
     if (access(p.c_str(), X_OK) == 0) return p;
   }
   return "";
-}
-
-std::string exe_dir() {
-  char buf[4096];
-  ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
-  if (n <= 0) return ".";
-  buf[n] = 0;
-  std::string p = buf;
-  return p.substr(0, p.rfind('/'));
 }
 
 bool lay_out_root(const std::string& root) {
@@ -195,7 +187,7 @@ void sim_start(const AppOptions& opt) {
            opt.shm_prefix.c_str());
   log_info("sim: can %s, i2c %s\n", opt.can.c_str(), opt.i2c.c_str());
   start_shm_cleaner(opt);
-  std::string camsim = exe_dir() + "/pqw-camsim";
+  std::string camsim = paths_exe_dir() + "/pqw-camsim";
   if (g_can_local == 0 || access(camsim.c_str(), X_OK) != 0) {
     log_warning("sim: no camera simulator\n");
     return;

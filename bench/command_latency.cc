@@ -36,6 +36,7 @@
 
 #include "link/can_frame.h"
 #include "link/link_packet.h"
+#include "platform/paths.h"
 #include "platform/ports.h"
 #include "platform/spawn.h"
 
@@ -59,15 +60,6 @@ int udp_socket() {
     exit(1);
   }
   return fd;
-}
-
-std::string self_dir() {
-  char buf[4096];
-  ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
-  if (n <= 0) return ".";
-  buf[n] = 0;
-  std::string p = buf;
-  return p.substr(0, p.rfind('/'));
 }
 
 int remove_entry(const char* path, const struct stat*, int, FTW*) { return remove(path); }
@@ -180,7 +172,7 @@ bool trial(Bench* b, int rate, int trial_ms, uint64_t* sent_out, uint64_t* seen_
 int main(int argc, char** argv) {
   int count = 10000;
   int trial_ms = 1000;
-  std::string bin = self_dir();
+  std::string bin = paths_exe_dir();
   for (int i = 1; i + 1 < argc; i += 2) {
     std::string a = argv[i];
     if (a == "--count")

@@ -377,16 +377,6 @@ void reader_step() {
   can_reader_frame(frame.can_id, frame.data, frame.len);
 }
 
-bool parse_port(const std::string& text, uint16_t* port) {
-  if (text.empty() || text.size() > 5) return false;
-  for (char c : text)
-    if (c < '0' || c > '9') return false;
-  long v = strtol(text.c_str(), nullptr, 10);
-  if (v < 1 || v > 65535) return false;
-  *port = static_cast<uint16_t>(v);
-  return true;
-}
-
 }  // namespace
 
 void can_set_spec(const char* bus) {
@@ -400,22 +390,14 @@ void can_set_spec(const char* bus) {
     log_error("CAN: bus not understood: %s\n", s.c_str());
     return;
   }
-  std::string rest = s.substr(4);
-  size_t a = rest.find(':');
-  size_t b = rest.rfind(':');
-  uint16_t local = 0, peer = 0;
-  in_addr host{};
-  if (a == std::string::npos || b == a || !parse_port(rest.substr(0, a), &local) ||
-      !parse_port(rest.substr(b + 1), &peer) ||
-      inet_pton(AF_INET, rest.substr(a + 1, b - a - 1).c_str(), &host) != 1) {
+  uint16_t local = 0;
+  sockaddr_in peer{};
+  if (!net_parse_udp_pair(s.substr(4), &local, &peer)) {
     log_error("CAN: bus not understood: %s\n", s.c_str());
     return;
   }
   g_port.udp_local = local;
-  memset(&g_port.udp_peer, 0, sizeof g_port.udp_peer);
-  g_port.udp_peer.sin_family = AF_INET;
-  g_port.udp_peer.sin_port = htons(peer);
-  g_port.udp_peer.sin_addr = host;
+  g_port.udp_peer = peer;
   g_port.kind = BusKind::kUdp;
 }
 

@@ -12,3 +12,7 @@ const std::string& paths_root();
 
 // root + absolute path, e.g. root_path("/boot/rcin.cal").
 std::string root_path(const char* absolute);
+
+// The directory of the running program ("." when /proc cannot tell): the
+// daemon finds pqw-camsim beside itself under --sim.
+std::string paths_exe_dir();

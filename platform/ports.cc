@@ -6,6 +6,8 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <cstdlib>
+
 #include <cerrno>
 
 NetPorts& net_ports() {
@@ -69,4 +71,35 @@ bool net_udp_send(int fd, uint16_t port, const void* data, size_t length) {
       sendto(fd < 0 ? own : fd, data, length, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
   if (own >= 0) close(own);
   return n == static_cast<ssize_t>(length);
+}
+
+namespace {
+
+bool parse_port(const std::string& text, uint16_t* port) {
+  if (text.empty() || text.size() > 5) return false;
+  for (char c : text)
+    if (c < '0' || c > '9') return false;
+  long v = strtol(text.c_str(), nullptr, 10);
+  if (v < 1 || v > 65535) return false;
+  *port = static_cast<uint16_t>(v);
+  return true;
+}
+
+}  // namespace
+
+bool net_parse_udp_pair(const std::string& text, uint16_t* local, sockaddr_in* peer) {
+  size_t a = text.find(':');
+  size_t b = text.rfind(':');
+  uint16_t l = 0, p = 0;
+  in_addr host{};
+  if (a == std::string::npos || a == b || !parse_port(text.substr(0, a), &l) ||
+      !parse_port(text.substr(b + 1), &p) ||
+      inet_pton(AF_INET, text.substr(a + 1, b - a - 1).c_str(), &host) != 1)
+    return false;
+  *local = l;
+  *peer = sockaddr_in{};
+  peer->sin_family = AF_INET;
+  peer->sin_port = htons(p);
+  peer->sin_addr = host;
+  return true;
 }

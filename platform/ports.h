@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 struct NetPorts {
   uint16_t viewer = 4242;  // discovery, registration, everything to viewers
@@ -20,6 +21,11 @@ NetPorts& net_ports();
 // (SOCK_DGRAM, SOCK_STREAM); 0 when none. --sim and the tests pick their
 // ports with it so that several runs can go side by side.
 uint16_t net_free_port(int type);
+
+// "LOCAL:HOST:PEER" (what follows "udp:" in a bus text, e.g.
+// "5000:127.0.0.1:5001"): the local port and the peer's IPv4 address and
+// port. Ports are 1-65535 in at most five digits; false on anything else.
+bool net_parse_udp_pair(const std::string& text, uint16_t* local, sockaddr_in* peer);
 
 // How a UDP socket of net_udp_open is set up beyond close-on-exec.
 struct UdpOptions {

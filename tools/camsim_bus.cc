@@ -14,16 +14,6 @@
 
 namespace {
 
-bool parse_port(const std::string& text, uint16_t* port) {
-  if (text.empty() || text.size() > 5) return false;
-  for (char c : text)
-    if (c < '0' || c > '9') return false;
-  long v = strtol(text.c_str(), nullptr, 10);
-  if (v < 1 || v > 65535) return false;
-  *port = static_cast<uint16_t>(v);
-  return true;
-}
-
 bool open_udp(CamsimBus* bus, std::string* error) {
   UdpOptions nonblocking;
   nonblocking.nonblocking = true;
@@ -78,20 +68,12 @@ bool camsim_bus_parse(const std::string& text, CamsimBus* bus) {
     return true;
   }
   if (text.rfind("udp:", 0) != 0) return false;
-  std::string rest = text.substr(4);
-  size_t a = rest.find(':'), b = rest.rfind(':');
-  uint16_t local = 0, peer = 0;
-  in_addr host{};
-  if (a == std::string::npos || a == b || !parse_port(rest.substr(0, a), &local) ||
-      !parse_port(rest.substr(b + 1), &peer) ||
-      inet_pton(AF_INET, rest.substr(a + 1, b - a - 1).c_str(), &host) != 1)
-    return false;
+  uint16_t local = 0;
+  sockaddr_in peer{};
+  if (!net_parse_udp_pair(text.substr(4), &local, &peer)) return false;
   bus->kind = CamsimBusKind::kUdp;
   bus->udp_local = local;
-  bus->udp_peer = sockaddr_in{};
-  bus->udp_peer.sin_family = AF_INET;
-  bus->udp_peer.sin_port = htons(peer);
-  bus->udp_peer.sin_addr = host;
+  bus->udp_peer = peer;
   return true;
 }
 

@@ -38,6 +38,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/bench_cpu.h"
 #include "platform/ports.h"
 #include "platform/spawn.h"
 
@@ -89,22 +90,6 @@ void big_buffers(int fd, int rcv, int snd) {
     setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &rcv, sizeof rcv);
   if (snd && setsockopt(fd, SOL_SOCKET, SO_SNDBUFFORCE, &snd, sizeof snd) != 0)
     setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &snd, sizeof snd);
-}
-
-// utime + stime of a process, in seconds.
-double cpu_seconds(pid_t pid) {
-  std::ifstream f("/proc/" + std::to_string(pid) + "/stat");
-  std::string s((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-  size_t close_paren = s.rfind(')');
-  if (close_paren == std::string::npos) return 0;
-  std::istringstream in(s.substr(close_paren + 2));
-  std::string field;
-  unsigned long long utime = 0, stime = 0;
-  for (int i = 3; i <= 15 && in >> field; i++) {
-    if (i == 14) utime = std::stoull(field);
-    if (i == 15) stime = std::stoull(field);
-  }
-  return double(utime + stime) / double(sysconf(_SC_CLK_TCK));
 }
 
 // From /proc/net/udp, for the sockets on these local ports: the datagrams
@@ -392,7 +377,7 @@ RunResult run_once(Viewers& v, const Relay& r, int size, double rate, double sec
 
   uint64_t total = uint64_t(rate * seconds);
   uint64_t relay_drops0 = udp_drops({r.in_port}), viewer_drops0 = udp_drops(v.ports);
-  double cpu0 = cpu_seconds(r.pid);
+  double cpu0 = bench_cpu_seconds(r.pid);
   uint64_t start = now_ns();
   uint64_t sent = 0;
   const uint64_t tick = 250000;  // send what is due every 250 us
@@ -421,7 +406,7 @@ RunResult run_once(Viewers& v, const Relay& r, int size, double rate, double sec
     quiet = c == last && udp_state(all).queued == 0 ? quiet + 1 : 0;
     last = c;
   }
-  double cpu1 = cpu_seconds(r.pid);
+  double cpu1 = bench_cpu_seconds(r.pid);
   v.sample_latency = false;
   close(fd);
   RunResult res;

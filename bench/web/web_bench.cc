@@ -31,6 +31,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/bench_cpu.h"
 #include "platform/ports.h"
 #include "platform/spawn.h"
 
@@ -67,21 +68,6 @@ std::string wait_after(const std::string& path, const char* key, int timeout_ms)
     if (at != std::string::npos) return t.substr(at + strlen(key));
   }
   return "";
-}
-
-// User plus system time of every thread of pid, in seconds.
-double cpu_seconds(pid_t pid) {
-  std::string stat = read_file("/proc/" + std::to_string(pid) + "/stat");
-  size_t paren = stat.rfind(')');
-  if (paren == std::string::npos) return 0;
-  std::istringstream in(stat.substr(paren + 2));
-  std::string field;
-  unsigned long long utime = 0, stime = 0;
-  for (int i = 3; i <= 15 && in >> field; i++) {
-    if (i == 14) utime = std::stoull(field);
-    if (i == 15) stime = std::stoull(field);
-  }
-  return double(utime + stime) / double(sysconf(_SC_CLK_TCK));
 }
 
 // Three event streams on one thread; each event's arrival time and ISO.
@@ -180,10 +166,10 @@ int load(const std::string& bin, uint16_t viewer_port) {
     return 1;
   }
   signal(SIGTERM, [](int) { g_stop = 1; });
-  double cpu0 = cpu_seconds(web);
+  double cpu0 = bench_cpu_seconds(web);
   int64_t t0 = now_us();
   while (!g_stop) usleep(100000);
-  double cpu = cpu_seconds(web) - cpu0, wall = double(now_us() - t0) / 1e6;
+  double cpu = bench_cpu_seconds(web) - cpu0, wall = double(now_us() - t0) / 1e6;
   s.close_all();
   spawn_stop(web);
   printf("pqw-web beside the relay: %.2f %% of a core over %.0f s, %llu events\n", 100 * cpu / wall,
@@ -238,18 +224,18 @@ int main(int argc, char** argv) {
   // Let the link come up and the first snapshots go out.
   usleep(3000000);
 
-  double cpu0 = cpu_seconds(web);
+  double cpu0 = bench_cpu_seconds(web);
   uint64_t events0 = s.events.load();
   int64_t t0 = now_us();
   usleep(useconds_t(seconds) * 1000000);
   double idle_wall = double(now_us() - t0) / 1e6;
-  double idle_cpu = cpu_seconds(web) - cpu0;
+  double idle_cpu = bench_cpu_seconds(web) - cpu0;
   uint64_t idle_events = s.events.load() - events0;
 
   static const char* const kIso[][2] = {{"5", "400"}, {"7", "1600"}};
   std::vector<double> ms;
   int missed = 0;
-  cpu0 = cpu_seconds(web);
+  cpu0 = bench_cpu_seconds(web);
   t0 = now_us();
   for (int i = 0; i < changes; i++) {
     const auto& iso = kIso[i % 2];
@@ -273,7 +259,7 @@ int main(int argc, char** argv) {
     usleep(useconds_t(250000 + (i * 37 % 100) * 1000));
   }
   double change_wall = double(now_us() - t0) / 1e6;
-  double change_cpu = cpu_seconds(web) - cpu0;
+  double change_cpu = bench_cpu_seconds(web) - cpu0;
   s.close_all();
   spawn_stop(web);
   spawn_stop(daemon);
