@@ -43,7 +43,7 @@ TEST(ConfigLoad, DefaultsFileAndConfigMem) {
 
   // A file without a map gets 31 commas and leaves the channel table alone;
   // an existing /config_mem of another size is set to one record.
-  int fd = shm_open(config_shm_name().c_str(), O_RDWR | O_CREAT, 0600);
+  int fd = shm_open(config_shm_name().c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
   ASSERT_EQ(ftruncate(fd, 10), 0);
   close(fd);
   std::ofstream("pelquarinthos.conf") << "rc_input_mode=ppmppm\nshield_timeout=30\n";
@@ -55,7 +55,7 @@ TEST(ConfigLoad, DefaultsFileAndConfigMem) {
   EXPECT_EQ(p.size_of(config_shm_name()), static_cast<off_t>(sizeof(ConfigRecord)));
 
   // The record is published there, and again after each change.
-  fd = shm_open(config_shm_name().c_str(), O_RDONLY, 0);
+  fd = shm_open(config_shm_name().c_str(), O_RDONLY | O_CLOEXEC, 0);
   void* m = mmap(nullptr, sizeof(ConfigRecord), PROT_READ, MAP_SHARED, fd, 0);
   close(fd);
   ASSERT_NE(m, MAP_FAILED);

@@ -8,7 +8,7 @@ namespace {
 
 TEST(ConfigShm, LargerObjectKeptAndOpenFailureSaidOnce) {
   ShmPrefix p;
-  int fd = shm_open(config_shm_name().c_str(), O_RDWR | O_CREAT, 0600);
+  int fd = shm_open(config_shm_name().c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
   ASSERT_EQ(ftruncate(fd, 4096), 0);
   close(fd);
   ConfigRecord* a = config_shm_open();

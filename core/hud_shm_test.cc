@@ -19,7 +19,7 @@ TEST(HudShm, CreatesGrowsButNeverShrinks) {
 
   // A bigger block left by someone else keeps its size; a shorter one grows
   // so that writes near the end do not fault.
-  int fd = shm_open(hud_shm_name().c_str(), O_RDWR, 0600);
+  int fd = shm_open(hud_shm_name().c_str(), O_RDWR | O_CLOEXEC, 0600);
   ASSERT_EQ(ftruncate(fd, 4096), 0);
   munmap(hud_shm_open(), kHudSize);
   EXPECT_EQ(p.size_of(hud_shm_name()), 4096);

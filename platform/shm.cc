@@ -25,7 +25,7 @@ void* fail(ShmError* error, ShmError what, int fd) {
 void* shm_map_rw(const char* name, size_t size, ShmError* error, const char* reader_group) {
   if (error) *error = ShmError::none;
   // shm_open descriptors are close-on-exec; the mapping outlives them.
-  int fd = shm_open(name, O_RDWR | O_CREAT, 0600);
+  int fd = shm_open(name, O_RDWR | O_CREAT | O_CLOEXEC, 0600);
   if (fd < 0) return fail(error, ShmError::open, -1);
   if (reader_group) shm_share_with_group(fd, name, reader_group);
   if (shorter(fd, size) && ftruncate(fd, static_cast<off_t>(size)) != 0)
@@ -37,7 +37,7 @@ void* shm_map_rw(const char* name, size_t size, ShmError* error, const char* rea
 }
 
 const void* shm_map_ro(const char* name, size_t size) {
-  int fd = shm_open(name, O_RDONLY, 0);
+  int fd = shm_open(name, O_RDONLY | O_CLOEXEC, 0);
   if (fd < 0) return nullptr;
   if (shorter(fd, size)) return fail(nullptr, ShmError::size, fd);
   void* p = mmap(nullptr, size, PROT_READ, MAP_SHARED, fd, 0);

@@ -26,7 +26,7 @@ struct ShmPrefix {
   }
   // Size of the named object; -1 when there is none.
   off_t size_of(const std::string& name) {
-    int fd = shm_open(name.c_str(), O_RDONLY, 0);
+    int fd = shm_open(name.c_str(), O_RDONLY | O_CLOEXEC, 0);
     if (fd < 0) return -1;
     struct stat st;
     fstat(fd, &st);

@@ -118,7 +118,7 @@ TEST(ServiceE2e, SecondCopyLeavesAtOnceTouchingNothing) {
   ASSERT_TRUE(e2e_wait_output(g.d, "Init device discovery", 10000));
   // A mark in the running daemon's block that a start-up would clear.
   std::string name = "/" + g.d.shm_prefix + "hud_mem";
-  int fd = shm_open(name.c_str(), O_RDWR, 0);
+  int fd = shm_open(name.c_str(), O_RDWR | O_CLOEXEC, 0);
   ASSERT_GE(fd, 0);
   auto* hud =
       static_cast<uint8_t*>(mmap(nullptr, kHudSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0));
