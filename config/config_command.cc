@@ -49,8 +49,6 @@ const char* member(const cJSON* root, const char* key) {
 
 bool is_true(const char* v) { return strcmp(v, "1") == 0 || strcmp(v, "true") == 0; }
 
-int32_t number(const char* v) { return config_number(v); }
-
 void run(const std::string& cmd) { shell_run(cmd.c_str()); }
 
 void hud_byte(size_t off, uint8_t v) {
@@ -167,7 +165,7 @@ void wifi_settings(const Envelope& e) {
     cfg_set(c->ap_mode, 2);
   else if (strcmp(v[10], "5") == 0)
     cfg_set(c->ap_mode, 5);
-  cfg_set(c->ap_channel, number(v[11]));
+  cfg_set(c->ap_channel, config_number(v[11]));
   cfg_text_set(c->ap_country, sizeof c->ap_country, v[12], 9);
   config_save();
   // The network set-up watches for this marker and applies the new settings.
@@ -210,10 +208,10 @@ void update_field(const ConfigField& f, const Envelope& e) {
       value = e.flag;
       break;
     case ParamRule::nonzero:
-      value = number(e.value[1]) != 0;
+      value = config_number(e.value[1]) != 0;
       break;
     case ParamRule::number:
-      value = number(e.value[1]);
+      value = config_number(e.value[1]);
       break;
   }
   if (f.hud >= 0) hud_byte(static_cast<size_t>(f.hud), static_cast<uint8_t>(value));
@@ -254,9 +252,9 @@ void update_param(const Envelope& e) {
     config_save();
     restart_rcin();
   } else if (is("rcin_speed")) {
-    cfg_set(c->rc_input_speed_pan, number(v1));
-    cfg_set(c->rc_input_speed_tilt, number(e.value[2]));
-    cfg_set(c->rc_input_speed_dutch, number(e.value[3]));
+    cfg_set(c->rc_input_speed_pan, config_number(v1));
+    cfg_set(c->rc_input_speed_tilt, config_number(e.value[2]));
+    cfg_set(c->rc_input_speed_dutch, config_number(e.value[3]));
     config_save();
   } else if (is("hdmi_enabled")) {
     cfg_set(c->hdmi_enabled, e.flag);
@@ -265,13 +263,13 @@ void update_param(const Envelope& e) {
   } else if (is("hdmimode")) {
     hdmi_mode_command(e);
   } else if (is("osd_borders")) {
-    cfg_set(c->osd_border_width, number(v1));
-    cfg_set(c->osd_border_height, number(e.value[2]));
+    cfg_set(c->osd_border_width, config_number(v1));
+    cfg_set(c->osd_border_height, config_number(e.value[2]));
     config_save();
     run("killall -q display hud");
   } else if (is("osd_offset")) {
-    cfg_set(c->osd_top_offset, number(v1));
-    cfg_set(c->osd_bottom_offset, number(e.value[2]));
+    cfg_set(c->osd_top_offset, config_number(v1));
+    cfg_set(c->osd_bottom_offset, config_number(e.value[2]));
     config_save();
     run("killall -q hud");
   } else if (is("wifi")) {

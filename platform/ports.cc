@@ -6,9 +6,8 @@
 #include <sys/time.h>
 #include <unistd.h>
 
-#include <cstdlib>
-
 #include <cerrno>
+#include <cstdlib>
 
 NetPorts& net_ports() {
   static NetPorts ports;
