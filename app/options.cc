@@ -13,6 +13,7 @@
 #include "platform/ports.h"
 #include "platform/shell.h"
 #include "platform/wiringpi.h"
+#include "viewer/client_table.h"
 #include "viewer/viewer_allow.h"
 
 namespace {
@@ -52,7 +53,10 @@ const char* options_usage() {
          "  --djigo-port N        DJI Go bridge TCP port (default 6789)\n"
          "  --viewer-allow CIDR[,CIDR...]\n"
          "                        hear viewers and DJI Go clients only from these IPv4\n"
-         "                        networks (default: everyone; also $PQW_VIEWER_ALLOW)\n"
+         "                        networks (default: everyone; also $PQW_VIEWER_ALLOW);\n"
+         "                        the video port too, where loopback is always heard\n"
+         "  --viewer-max-per-address N\n"
+         "                        viewer slots one IPv4 address may hold, 1-20 (default 4)\n"
          "  --version             the version\n"
          "  --help                this text\n";
 }
@@ -101,6 +105,7 @@ bool options_parse(int argc, char** argv, AppOptions* out, std::string* error) {
     } numbers[] = {{"--viewer-port", &o.viewer_port, 0, 65535},
                    {"--video-port", &o.video_port, 0, 65535},
                    {"--djigo-port", &o.djigo_port, 0, 65535},
+                   {"--viewer-max-per-address", &o.viewer_max_per_address, 1, kClientSlots},
                    {"--pwm-channel", &o.pwm_channel, 0, 63}};
     std::string* text = nullptr;
     Number* number = nullptr;
@@ -154,6 +159,7 @@ void options_apply(const AppOptions& o) {
   if (o.viewer_port >= 0) net_ports().viewer = static_cast<uint16_t>(o.viewer_port);
   if (o.video_port >= 0) net_ports().video = static_cast<uint16_t>(o.video_port);
   if (o.djigo_port >= 0) net_ports().djigo = static_cast<uint16_t>(o.djigo_port);
+  if (o.viewer_max_per_address > 0) client_set_max_per_address(o.viewer_max_per_address);
   std::vector<ViewerAllowNet> nets;
   std::string unused;
   if (viewer_allow_parse(o.viewer_allow.c_str(), &nets, &unused) && !nets.empty()) {

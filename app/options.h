@@ -21,7 +21,8 @@ struct AppOptions {
   int viewer_port = -1;
   int video_port = -1;
   int djigo_port = -1;
-  std::string viewer_allow;  // --viewer-allow, else $PQW_VIEWER_ALLOW
+  int viewer_max_per_address = -1;  // --viewer-max-per-address, 1-20
+  std::string viewer_allow;         // --viewer-allow, else $PQW_VIEWER_ALLOW
   bool version = false;
 };
 

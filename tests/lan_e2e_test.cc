@@ -162,6 +162,47 @@ TEST_F(LanE2e, PqwViewerOptions) {
   }
 }
 
+TEST(LanE2eAlone, OneHostCannotTakeEveryViewerSlot) {
+  // Rows: the option given ("" for none) and the slots one host then gets.
+  struct Row {
+    std::vector<std::string> args;
+    int held;
+  } rows[] = {{{}, 4}, {{"--viewer-max-per-address", "2"}, 2}};
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.held);
+    E2eDaemonGuard g;
+    ASSERT_TRUE(e2e_start(&g.d, r.args));
+    ASSERT_TRUE(e2e_wait_output(g.d, "Init device discovery", 10000));
+    std::vector<E2eViewer> host(static_cast<size_t>(r.held) + 2);
+    for (E2eViewer& v : host) {
+      v = e2e_viewer_open();
+      ASSERT_GE(v.fd, 0);
+    }
+    E2eViewer other = e2e_viewer_open("127.0.0.2");
+    ASSERT_GE(other.fd, 0);
+    uint8_t buf[1600];
+    // The first registration may come before the socket is read: retry it.
+    ASSERT_TRUE(e2e_wait_until(
+        [&] {
+          e2e_viewer_register(host[0], g.d.viewer_port, true);
+          return e2e_viewer_recv(host[0], buf, sizeof buf, 200) == 1;
+        },
+        5000));
+    for (size_t i = 1; i < host.size(); i++)
+      ASSERT_TRUE(e2e_viewer_register(host[i], g.d.viewer_port, true));
+    ASSERT_TRUE(e2e_viewer_register(other, g.d.viewer_port, true));
+    // The other host is answered after everything the first host sent.
+    EXPECT_EQ(e2e_viewer_recv(other, buf, sizeof buf, 3000), 1);
+    for (size_t i = 1; i < host.size(); i++) {
+      bool answered = e2e_viewer_recv(host[i], buf, sizeof buf, 0) == 1;
+      EXPECT_EQ(answered, static_cast<int>(i) < r.held) << i;
+    }
+    EXPECT_TRUE(e2e_wait_output(g.d, "refused: 127.0.0.1 already holds", 2000));
+    for (E2eViewer& v : host) e2e_viewer_close(&v);
+    e2e_viewer_close(&other);
+  }
+}
+
 TEST(LanE2eAlone, BadNetworkIsNamedAtStart) {
   int status = -1;
   std::string out =

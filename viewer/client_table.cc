@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <cstdio>
+#include <atomic>
 #include <cstring>
 #include <mutex>
 
@@ -20,6 +21,7 @@ struct ClientTable {
 };
 
 ClientTable g_table;
+std::atomic<int> g_max_per_address{kClientPerAddressDefault};
 
 bool slot_free(const ClientEntry& e) { return e.address[0] == 0; }
 
@@ -64,6 +66,11 @@ int client_register(const char* address, uint16_t port, uint8_t data_only) {
       return 0;
     }
   }
+  int same_address = 0;
+  for (const ClientEntry& e : g_table.slots)
+    if (!slot_free(e) && strcmp(e.address, address) == 0) same_address++;
+  if (same_address >= g_max_per_address.load(std::memory_order_relaxed))
+    return kClientRefusedAddressFull;
   for (int i = 0; i < kClientSlots; i++) {
     ClientEntry& e = g_table.slots[i];
     if (!slot_free(e)) continue;
@@ -140,3 +147,9 @@ int client_count() {
   for (const ClientEntry& e : g_table.slots) n += slot_free(e) ? 0 : 1;
   return n;
 }
+
+void client_set_max_per_address(int slots) {
+  g_max_per_address.store(slots < 1 ? 1 : slots > kClientSlots ? kClientSlots : slots);
+}
+
+int client_max_per_address() { return g_max_per_address.load(); }

@@ -20,6 +20,12 @@
 
 inline constexpr int kClientSlots = 20;
 inline constexpr int32_t kClientTimeoutMs = 5000;
+// Slots one address may hold unless --viewer-max-per-address says otherwise:
+// one host with many source ports must not take the slots of every other.
+inline constexpr int kClientPerAddressDefault = 4;
+// client_register's answer for a new viewer whose address already holds its
+// share of the slots (nothing is registered).
+inline constexpr int kClientRefusedAddressFull = -1;
 
 struct ClientEntry {
   char address[20];    // dotted IPv4 text, NUL-terminated; "" marks a free slot
@@ -46,3 +52,8 @@ ClientEntry client_slot(int index);
 
 // Number of occupied slots right now.
 int client_count();
+
+// The per-address share, 1 to kClientSlots (a value outside is clamped);
+// client_table_clear leaves it as it is.
+void client_set_max_per_address(int slots);
+int client_max_per_address();

@@ -47,21 +47,46 @@ TEST_F(ClientTableTest, RegisterRefreshAndSwitchMode) {
 }
 
 TEST_F(ClientTableTest, TwentySlotsThenTheTwentyFirstWaits) {
-  for (int i = 0; i < kClientSlots; i++) EXPECT_EQ(client_register("10.0.0.1", 6000 + i, 0), 1);
-  EXPECT_EQ(client_register("10.0.0.2", 7000, 0), 0);
+  // Five hosts, four ports each.
+  auto host = [](int i) { return "10.0.0." + std::to_string(1 + i / 4); };
+  for (int i = 0; i < kClientSlots; i++)
+    EXPECT_EQ(client_register(host(i).c_str(), 6000 + i, 0), 1);
+  EXPECT_EQ(client_register("10.0.0.9", 7000, 0), 0);
   EXPECT_EQ(client_count(), 20);
   for (int i = 0; i < kClientSlots; i++) EXPECT_NE(client_slot(i).port, 7000u);
 
   EXPECT_EQ(client_remove("10.0.0.1", 6003), 1);
-  EXPECT_EQ(client_remove("10.0.0.1", 6007), 1);
+  EXPECT_EQ(client_remove("10.0.0.2", 6007), 1);
   ClientEntry freed = client_slot(3);
   EXPECT_EQ(freed.address[0], 0);
   EXPECT_EQ(freed.port, 0u);
   EXPECT_EQ(freed.last_seen, 0u);
   // The lowest free slot is taken.
-  EXPECT_EQ(client_register("10.0.0.2", 7000, 1), 1);
+  EXPECT_EQ(client_register("10.0.0.9", 7000, 1), 1);
   EXPECT_EQ(client_slot(3).port, 7000u);
   EXPECT_EQ(client_slot(7).port, 0u);
+}
+
+TEST_F(ClientTableTest, OneAddressHoldsAtMostItsShare) {
+  // share, ports one host tries, slots it gets; another host always gets in.
+  struct Row {
+    int share, tried, held;
+  } rows[] = {{kClientPerAddressDefault, 19, 4}, {1, 3, 1}, {0, 3, 1}, {20, 19, 19}, {99, 25, 20}};
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.share);
+    client_table_clear();
+    client_set_max_per_address(r.share);
+    int refused = 0;
+    for (int i = 0; i < r.tried; i++)
+      refused += client_register("10.0.0.1", 6000 + i, 0) == kClientRefusedAddressFull;
+    EXPECT_EQ(client_count(), r.held);
+    // A refresh of a held slot is no new slot, and is never refused.
+    EXPECT_EQ(client_register("10.0.0.1", 6000, 1), 0);
+    EXPECT_EQ(client_register("10.0.0.2", 6000, 0), r.held < kClientSlots ? 1 : 0);
+    EXPECT_EQ(refused, r.tried - r.held);
+  }
+  client_set_max_per_address(kClientPerAddressDefault);
+  EXPECT_EQ(client_max_per_address(), 4);
 }
 
 TEST_F(ClientTableTest, RemoveNeedsBothAddressAndPort) {

@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <new>
 
 #include "core/config_record.h"
@@ -31,6 +32,7 @@ constexpr size_t kRcChannels = 32;
 struct WorkerCommand {
   size_t length;
   char origin[48];
+  char sender[20];
   char text[kCommandTextMax + 1];
 };
 
@@ -38,11 +40,63 @@ std::atomic<uint32_t> g_started{0};
 std::atomic<int> g_running{0};
 std::atomic<uint32_t> g_dropped_busy{0};
 std::atomic<uint32_t> g_dropped_thread{0};
+std::atomic<uint32_t> g_dropped_sender{0};
 std::atomic<bool> g_said_busy{false};
 std::atomic<bool> g_said_thread{false};
 std::atomic<WorkerThreadCreate> g_installed_create{nullptr};
 std::atomic<WorkerThreadCreate> g_create{nullptr};
 thread_local char t_origin[48] = "";
+thread_local char t_sender[20] = "";
+
+// Workers per sender address. At most kCommandWorkersMax workers run, so
+// that many entries always suffice; an entry is free when running is 0, and
+// freeing it ends the address's episode (its next drop is logged again).
+struct SenderShare {
+  char address[20];
+  int running;
+  bool said;
+};
+struct SenderShares {
+  std::mutex lock;
+  SenderShare entries[kCommandWorkersMax];
+};
+SenderShares g_shares;
+
+// Takes a place in the sender's share; false when it holds its share
+// already (*say: this is the first such drop of the episode).
+bool share_take(const char* sender, bool* say) {
+  *say = false;
+  if (!sender[0]) return true;
+  std::lock_guard<std::mutex> hold(g_shares.lock);
+  SenderShare* free_entry = nullptr;
+  for (SenderShare& e : g_shares.entries) {
+    if (e.running > 0 && strcmp(e.address, sender) == 0) {
+      if (e.running >= kCommandWorkersPerAddress) {
+        *say = !e.said;
+        e.said = true;
+        return false;
+      }
+      e.running++;
+      return true;
+    }
+    if (e.running == 0 && !free_entry) free_entry = &e;
+  }
+  if (!free_entry) return false;  // cannot happen: one entry per running worker
+  snprintf(free_entry->address, sizeof free_entry->address, "%s", sender);
+  free_entry->running = 1;
+  free_entry->said = false;
+  return true;
+}
+
+void share_give_back(const char* sender) {
+  if (!sender[0]) return;
+  std::lock_guard<std::mutex> hold(g_shares.lock);
+  for (SenderShare& e : g_shares.entries)
+    if (e.running > 0 && strcmp(e.address, sender) == 0) {
+      e.running--;
+      return;
+    }
+}
 std::atomic<uint32_t> g_last_rc_report_time{0};
 // Written once at start-up before any command arrives.
 std::atomic<CommandHandler> g_handlers[kCommandHandlersMax];
@@ -59,6 +113,7 @@ void* command_worker(void* arg) {
   WorkerCommand* command = static_cast<WorkerCommand*>(arg);
   command_origin_set(command->origin);
   run_handlers(command->text, command->length);
+  share_give_back(command->sender);
   delete command;
   g_running.fetch_sub(1);
   return nullptr;
@@ -81,8 +136,23 @@ void command_worker_start(const char* text, size_t length) {
     drop(g_dropped_busy, g_said_busy, "too many command workers running");
     return;
   }
+  char sender[sizeof t_sender];
+  memcpy(sender, t_sender, sizeof sender);
+  bool say = false;
+  if (!share_take(sender, &say)) {
+    g_running.fetch_sub(1);
+    g_dropped_sender.fetch_add(1);
+    health_add(HEALTH_COMMANDS_DROPPED);
+    if (say)
+      log_warning(
+          "command from %s dropped: it has %d commands running already (said once until "
+          "they end)\n",
+          sender, kCommandWorkersPerAddress);
+    return;
+  }
   WorkerCommand* command = new (std::nothrow) WorkerCommand;
   if (!command) {
+    share_give_back(sender);
     g_running.fetch_sub(1);
     drop(g_dropped_thread, g_said_thread, "no memory for a command worker");
     return;
@@ -94,10 +164,12 @@ void command_worker_start(const char* text, size_t length) {
   command->text[n] = '\0';
   command->length = n;
   snprintf(command->origin, sizeof command->origin, "%s", t_origin);
+  memcpy(command->sender, sender, sizeof command->sender);
   WorkerThreadCreate create = g_create.load();
   if (!create) create = g_installed_create.load();
   pthread_t thread;
   if (!create || create(&thread, command_worker, command) != 0) {
+    share_give_back(sender);
     delete command;
     g_running.fetch_sub(1);
     drop(g_dropped_thread, g_said_thread, "command worker thread could not be created");
@@ -144,12 +216,17 @@ void* hud_command_poller(void*) {
 CommandWorkerStats command_worker_stats() {
   int running = g_running.load();
   return CommandWorkerStats{g_started.load(), static_cast<uint32_t>(running < 0 ? 0 : running),
-                            g_dropped_busy.load(), g_dropped_thread.load()};
+                            g_dropped_busy.load(), g_dropped_thread.load(),
+                            g_dropped_sender.load()};
 }
 
 const char* command_origin() { return t_origin[0] ? t_origin : "an unknown sender"; }
 void command_origin_set(const char* origin) {
   snprintf(t_origin, sizeof t_origin, "%s", origin ? origin : "");
+}
+
+void command_sender_set(const char* address) {
+  snprintf(t_sender, sizeof t_sender, "%s", address ? address : "");
 }
 
 void command_worker_install(const CommandHandlers& handlers, WorkerThreadCreate create) {

@@ -17,6 +17,11 @@ inline constexpr size_t kCommandTextMax = 1488;
 // Workers that may run at once; a command that finds them all busy is dropped
 // (and counted) rather than queued, so a flood cannot exhaust the process.
 inline constexpr int kCommandWorkersMax = 16;
+// Workers one viewer address may hold at once, so that one viewer's slow
+// commands (a playback press takes seconds) never keep every other viewer's
+// commands out. A command over the share is dropped; the first drop of each
+// episode (until that address has no worker left) is logged.
+inline constexpr int kCommandWorkersPerAddress = 4;
 
 // The handlers every command text goes through, in order; installed at
 // start-up by app/ (the configuration handler, then the camera dispatcher),
@@ -40,6 +45,9 @@ void command_worker_start(const char* text, size_t length);
 // receive thread sets it before handing a command to a worker.
 const char* command_origin();
 void command_origin_set(const char* origin);
+// The address of the viewer whose command this thread hands over next, for
+// the per-address share; "" or nullptr: no share applies (the HUD mailbox).
+void command_sender_set(const char* address);
 
 // Thread body: the HUD mailbox and the RC value report, every 100 ms.
 void* hud_command_poller(void*);
@@ -52,6 +60,7 @@ struct CommandWorkerStats {
   uint32_t running;         // workers not yet finished
   uint32_t dropped_busy;    // commands dropped: kCommandWorkersMax already running
   uint32_t dropped_thread;  // commands dropped: the thread could not be created
+  uint32_t dropped_sender;  // commands dropped: their address held its share
 };
 CommandWorkerStats command_worker_stats();
 

@@ -32,6 +32,12 @@ bool wait_for(Pred pred) {
   return true;
 }
 
+size_t count_of(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) n++;
+  return n;
+}
+
 void wait_idle() {
   ASSERT_TRUE(wait_for([] { return command_worker_stats().running == 0; }));
 }
@@ -101,6 +107,56 @@ TEST(CommandWorker, AFloodIsBoundedAndCounted) {
   start(R"({"cmd":"hystogram","param":"0"})");
   wait_idle();
   EXPECT_EQ(command_worker_stats().dropped_busy - before.dropped_busy, 10u);
+}
+
+void open_gate(bool open) {
+  {
+    std::lock_guard<std::mutex> lock(g_gate_mu);
+    g_gate_open = open;
+  }
+  g_gate_cv.notify_all();
+}
+
+TEST(CommandWorker, OneAddressHoldsAtMostItsShare) {
+  // Slow commands from one viewer fill its share; the next of its commands
+  // are dropped (said once per episode) while another viewer's still run.
+  camtest::reset();
+  open_gate(false);
+  sleep_set_fn(gated_sleep);
+  CommandWorkerStats before = command_worker_stats();
+  testing::internal::CaptureStderr();
+  struct Row {
+    const char* sender;
+    int commands;
+    int started;
+  } rows[] = {{"10.0.0.9", kCommandWorkersPerAddress + 3, kCommandWorkersPerAddress},
+              {"10.0.0.5", 2, 2},
+              {"10.0.0.9", 1, 0},
+              {"", 1, 1}};  // the HUD mailbox and tests: no share
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.sender);
+    uint32_t started = command_worker_stats().started;
+    command_sender_set(r.sender);
+    for (int i = 0; i < r.commands; i++) start(R"({"cmd":"playback","param":"next"})");
+    EXPECT_EQ(command_worker_stats().started - started, static_cast<uint32_t>(r.started));
+  }
+  command_sender_set(nullptr);
+  open_gate(true);
+  wait_idle();
+  std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(command_worker_stats().dropped_sender - before.dropped_sender, 4u);
+  EXPECT_EQ(count_of(err, "command from 10.0.0.9 dropped: it has 4 commands running"), 1u) << err;
+  // A new episode once its workers ended: said again.
+  open_gate(false);
+  testing::internal::CaptureStderr();
+  command_sender_set("10.0.0.9");
+  for (int i = 0; i <= kCommandWorkersPerAddress; i++)
+    start(R"({"cmd":"playback","param":"next"})");
+  command_sender_set(nullptr);
+  open_gate(true);
+  wait_idle();
+  err = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(count_of(err, "command from 10.0.0.9 dropped"), 1u) << err;
 }
 
 int failing_create(pthread_t*, void* (*)(void*), void*) { return EAGAIN; }

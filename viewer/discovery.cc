@@ -25,6 +25,12 @@ namespace {
 constexpr int kDiscoveryBufferBytes = 2000000;
 constexpr long kSendTimeoutUs = 50000;
 constexpr uint8_t kViewerMagic = 'B';
+// The port every device answers viewers from unless moved; another device
+// sends from it (or from its own --viewer-port), a viewer app never needs to.
+constexpr uint16_t kDeviceViewerPort = 4242;
+// Header byte 1 of the device's video frames; viewers send data framing only.
+constexpr uint8_t kVideoChannel = 1;
+constexpr int32_t kRefusalLogMs = 10000;
 
 std::atomic<int> g_socket{-1};
 
@@ -37,6 +43,21 @@ int16_t read_i16(const uint8_t* p) {
 }
 
 float stick_value(const uint8_t* p) { return static_cast<float>(read_i16(p) / 32767.0); }
+
+// A refused registration is said at most once per kRefusalLogMs: a host
+// re-registering many ports every second must not flood the log.
+void say_address_full(const char* address, uint16_t port) {
+  static std::atomic<uint32_t> last{0};
+  static std::atomic<bool> said{false};
+  uint32_t now = time_ms();
+  if (said.load() && time_age(now, last.load()) < kRefusalLogMs) return;
+  said.store(true);
+  last.store(now);
+  log_warning(
+      "client %s:%d refused: %s already holds %d viewer slots "
+      "(--viewer-max-per-address; said at most every 10 s)\n",
+      address, static_cast<int>(port), address, client_max_per_address());
+}
 
 void discovery_fail() {
   int err = errno;
@@ -115,9 +136,16 @@ void* discovery_receive_loop(void*) {
   return nullptr;
 }
 
+bool discovery_from_device(const uint8_t* bytes, size_t length, const sockaddr_in& from) {
+  uint16_t port = ntohs(from.sin_port);
+  if (port == kDeviceViewerPort || port == net_ports().viewer) return true;
+  return length > 1 && bytes[1] == kVideoChannel;
+}
+
 void discovery_handle_datagram(const uint8_t* bytes, size_t length, const sockaddr_in& from) {
   if (length > kViewerDatagramMax) length = kViewerDatagramMax;
   if (length < kViewerHeaderSize || bytes[0] != kViewerMagic) return;
+  if (discovery_from_device(bytes, length, from)) return;
   if (!viewer_allow_admits(from.sin_addr, "viewer datagram")) return;
   char address[INET_ADDRSTRLEN] = {};
   if (!inet_ntop(AF_INET, &from.sin_addr, address, sizeof address)) return;
@@ -127,7 +155,9 @@ void discovery_handle_datagram(const uint8_t* bytes, size_t length, const sockad
 
 void viewer_handle_message(const uint8_t* msg, size_t length, const char* address, uint16_t port) {
   if (!address || (!msg && length > 0)) return;
-  if (strcmp(address, "127.0.0.1") == 0 && port == net_ports().viewer) return;
+  // A device never registers or commands another: its own datagrams parse
+  // as valid messages, so two rigs told of each other would loop.
+  if (port == kDeviceViewerPort || port == net_ports().viewer) return;
   // Short messages read zeros past their end, and a JSON text is always
   // NUL-terminated: work on a zero-filled copy of at most 1488 bytes.
   uint8_t m[kViewerDatagramMax] = {};
@@ -139,7 +169,9 @@ void viewer_handle_message(const uint8_t* msg, size_t length, const char* addres
   switch (m[0]) {
     case 0: {
       uint8_t data_only = m[1] == 1 ? 1 : 0;
-      if (client_register(address, port, data_only) == 1) {
+      int registered = client_register(address, port, data_only);
+      if (registered == kClientRefusedAddressFull) say_address_full(address, port);
+      if (registered == 1) {
         log_info("client connected from %s:%d %s\n", address, static_cast<int>(port),
                  data_only ? "(only data)" : " ");
         const uint8_t reply = kViewerMagic;
@@ -163,6 +195,7 @@ void viewer_handle_message(const uint8_t* msg, size_t length, const char* addres
       char origin[48];
       snprintf(origin, sizeof origin, "viewer %s:%d", address, static_cast<int>(port));
       command_origin_set(origin);
+      command_sender_set(address);
       if (hooks->command) hooks->command(reinterpret_cast<const char*>(m), length);
       break;
     }

@@ -39,6 +39,12 @@ void client_expire();
 // length checks, then viewer_handle_message. The receive loop's body.
 void discovery_handle_datagram(const uint8_t* bytes, size_t length, const sockaddr_in& from);
 
+// True for a datagram another device sent: from the device viewer port (4242
+// or ours), or with the device's video framing (header byte 1 is 1), which no
+// viewer sends. Such datagrams are ignored, so that two devices that learn of
+// each other never register and command each other in a loop.
+bool discovery_from_device(const uint8_t* bytes, size_t length, const sockaddr_in& from);
+
 // The discovery socket, shared with the sender; -1 before discovery_init.
 int discovery_socket();
 // Test seam: tests hand the sender a socket of their own.

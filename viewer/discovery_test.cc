@@ -106,23 +106,72 @@ TEST_F(DiscoveryTest, RemovalPrintsOnlyWhenSomeoneWasRemoved) {
   EXPECT_EQ(client_count(), 0);
 }
 
-TEST_F(DiscoveryTest, TheDeviceOwnPortIsIgnored) {
+TEST_F(DiscoveryTest, DatagramsFromADeviceAreIgnored) {
+  // Two rigs told of each other: each one's beacons (type 6), link status
+  // (type 5) and video would reach the other as messages. Whatever comes from
+  // a device viewer port, from any address, or carries video framing is
+  // dropped; viewers on other ports with data framing are heard.
   NetPorts saved = net_ports();
   net_ports().viewer = viewer.port;  // pretend the viewer socket is the device's own
-  arrive(datagram({0}), viewer.port);
-  viewer_handle_message(std::vector<uint8_t>{5, 1, 2, 0, 3, 0}.data(), 6, "127.0.0.1", viewer.port);
-  EXPECT_EQ(client_count(), 0);
-  EXPECT_TRUE(g_calls.motion.empty());
-  // Another address on that port, or 127.0.0.1 on another port, is a viewer
-  // like any other.
   LoopSocket other;
-  testing::internal::CaptureStderr();
+  struct Row {
+    uint16_t port;
+    uint8_t channel;  // header byte 1
+    bool heard;
+  } rows[] = {
+      {viewer.port, 0, false},  // our own viewer port
+      {4242, 0, false},         // the device port of every other rig
+      {other.port, 1, false},   // the device's video framing
+      {other.port, 0, true},    // a viewer app with the data header
+      {other.port, 2, true},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.port);
+    g_calls = Calls();
+    std::vector<uint8_t> beacon = datagram({6, 0, 3, 0xFF, 0x7F, 0, 0, 0, 0, 0, 0});
+    beacon[1] = r.channel;
+    arrive(beacon, r.port);
+    std::vector<uint8_t> status = datagram({5, 1, 2, 0, 0, 0, 0});
+    status[1] = r.channel;
+    arrive(status, r.port);
+    EXPECT_EQ(g_calls.attitude.size(), r.heard ? 1u : 0u);
+    EXPECT_EQ(g_calls.motion.size(), r.heard ? 1u : 0u);
+  }
+  // Registration from a device port, from any address, takes no slot.
   viewer_handle_message(std::vector<uint8_t>{0, 1}.data(), 2, "127.0.0.2", viewer.port);
+  viewer_handle_message(std::vector<uint8_t>{0, 1}.data(), 2, "192.168.2.7", 4242);
+  EXPECT_EQ(client_count(), 0);
+  testing::internal::CaptureStderr();
   viewer_handle_message(std::vector<uint8_t>{0, 1}.data(), 2, "127.0.0.1", other.port);
   testing::internal::GetCapturedStderr();
-  EXPECT_EQ(client_count(), 2);
+  EXPECT_EQ(client_count(), 1);
   EXPECT_EQ(other.receive(), std::vector<uint8_t>{'B'});
   net_ports() = saved;
+}
+
+TEST_F(DiscoveryTest, OneAddressHoldsAtMostItsShareOfSlots) {
+  // The fifth port of one host is refused (and said); another host and a
+  // refresh of a held slot still get through.
+  LoopSocket ports[6];  // the last one only lends its port to 127.0.0.2
+  testing::internal::CaptureStderr();
+  for (int i = 0; i < 5; i++) arrive(datagram({0}), ports[i].port);
+  sockaddr_in from{};
+  from.sin_family = AF_INET;
+  from.sin_addr.s_addr = htonl(0x7F000002);  // 127.0.0.2
+  from.sin_port = htons(ports[5].port);
+  discovery_handle_datagram(datagram({0}).data(), 12, from);
+  arrive(datagram({0}), ports[0].port);
+  arrive(datagram({0}), ports[4].port);
+  std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(client_count(), kClientPerAddressDefault + 1);
+  for (int i = 0; i < 4; i++) EXPECT_EQ(ports[i].receive(), std::vector<uint8_t>{'B'});
+  EXPECT_TRUE(ports[4].quiet());
+  EXPECT_STREQ(client_slot(4).address, "127.0.0.2");
+  // Said once, though refused twice.
+  std::string said = "client 127.0.0.1:" + std::to_string(ports[4].port) +
+                     " refused: 127.0.0.1 already holds 4 viewer slots";
+  EXPECT_NE(err.find(said), std::string::npos) << err;
+  EXPECT_EQ(err.find("refused:"), err.rfind("refused:")) << err;
 }
 
 TEST_F(DiscoveryTest, ControlMessagesReachTheirOperations) {

@@ -15,6 +15,7 @@
 #include "platform/clock.h"
 #include "platform/ports.h"
 #include "viewer/socket_buffers.h"
+#include "viewer/viewer_allow.h"
 #include "viewer/viewer_send.h"
 #include "platform/health.h"
 #include "platform/log.h"
@@ -85,6 +86,7 @@ void* video_receive_loop(void*) {
   static uint8_t buffers[kVideoBatch][kViewerHeaderSize + kVideoDatagramMax];
   static iovec iov[kVideoBatch];
   static mmsghdr msgs[kVideoBatch];
+  static sockaddr_in from[kVideoBatch];
   size_t last_length = kVideoDatagramMax;
   for (;;) {
     health_loop_turn(HEALTH_LOOP_VIDEO_RELAY);
@@ -95,6 +97,8 @@ void* video_receive_loop(void*) {
       memset(&msgs[i], 0, sizeof msgs[i]);
       msgs[i].msg_hdr.msg_iov = &iov[i];
       msgs[i].msg_hdr.msg_iovlen = 1;
+      msgs[i].msg_hdr.msg_name = &from[i];
+      msgs[i].msg_hdr.msg_namelen = sizeof from[i];
     }
     int n = recvmmsg(g_video.socket.load(std::memory_order_relaxed), msgs, batch, MSG_WAITFORONE,
                      nullptr);
@@ -106,6 +110,7 @@ void* video_receive_loop(void*) {
     // network stall the video with a trickle of empty datagrams.
     for (int i = 0; i < n; i++) {
       if (msgs[i].msg_len == 0) continue;
+      if (msgs[i].msg_hdr.msg_namelen < sizeof from[i] || !video_source_admits(from[i])) continue;
       // The kernel cuts a datagram longer than the buffer and says so only
       // in this flag; the cut video would be corrupt, so it goes whole.
       if (msgs[i].msg_hdr.msg_flags & MSG_TRUNC) {
@@ -127,6 +132,12 @@ static void video_note_received() {
     log_info("video connected\n");
     set_connected(1);
   }
+}
+
+bool video_source_admits(const sockaddr_in& from) {
+  if (from.sin_family != AF_INET) return false;
+  if ((ntohl(from.sin_addr.s_addr) >> 24) == 127) return true;
+  return viewer_allow_admits(from.sin_addr, "video datagram");
 }
 
 void video_drop_oversize() {

@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <netinet/in.h>
 
 inline constexpr size_t kVideoDatagramMax = 65000;
 inline constexpr int32_t kVideoTimeoutMs = 3000;
@@ -28,6 +29,12 @@ void video_on_datagram(const uint8_t* bytes, size_t length);
 // The same for a datagram received behind kViewerHeaderSize bytes of room
 // (frame[0..11]), which is forwarded without a copy.
 void video_on_frame(uint8_t* frame, size_t length);
+
+// Whether a video datagram from this source is relayed: loopback always (the
+// video producer runs on the Pi), anyone else only as --viewer-allow admits
+// (the first refusal of each source is logged). Without the check anyone on
+// the LAN could push datagrams to every viewer through the relay.
+bool video_source_admits(const sockaddr_in& from);
 
 // A datagram longer than kVideoDatagramMax: dropped whole and counted; the
 // first one is said on stderr.

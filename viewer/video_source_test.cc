@@ -1,5 +1,6 @@
 #include "viewer/video_source.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 
 #include <string>
@@ -8,6 +9,7 @@
 #include "core/config_record.h"
 #include "core/hud_block.h"
 #include "viewer/client_table.h"
+#include "viewer/viewer_allow.h"
 #include "viewer/viewer_send.h"
 #include "testing/fake_clock.h"
 #include "testing/viewer_fixture.h"
@@ -146,6 +148,42 @@ TEST_F(VideoSourceTest, WatchdogReadsTheHudByte) {
   EXPECT_EQ(text(), "");
   EXPECT_EQ(g_sent[0].payload, (Bytes{5, 1, 2, 0, 0, 0, 0}));
   hud_set_u8(hud, HUD_VIDEO_CONNECTED, 0);
+}
+
+TEST(VideoSourceAdmits, LoopbackAlwaysOthersAsTheViewerListSays) {
+  auto from = [](const char* text) {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    inet_pton(AF_INET, text, &a.sin_addr);
+    return a;
+  };
+  std::vector<ViewerAllowNet> lan;
+  std::string error;
+  ASSERT_TRUE(viewer_allow_parse("192.168.2.0/24", &lan, &error));
+  struct Row {
+    const char* source;
+    bool everyone_admitted, lan_admitted;
+  } rows[] = {{"127.0.0.1", true, true},
+              {"127.3.4.5", true, true},
+              {"192.168.2.40", true, true},
+              {"192.168.9.9", true, false},
+              {"10.0.0.1", true, false}};
+  testing::internal::CaptureStderr();
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.source);
+    viewer_allow_set({});
+    EXPECT_EQ(video_source_admits(from(r.source)), r.everyone_admitted);
+    viewer_allow_set(lan);
+    EXPECT_EQ(video_source_admits(from(r.source)), r.lan_admitted);
+    EXPECT_EQ(video_source_admits(from(r.source)), r.lan_admitted);
+  }
+  viewer_allow_set({});
+  std::string err = testing::internal::GetCapturedStderr();
+  // Each refused source is said once.
+  EXPECT_EQ(err,
+            "video datagram from 192.168.9.9 refused: not in --viewer-allow (logged once per "
+            "source)\nvideo datagram from 10.0.0.1 refused: not in --viewer-allow (logged once "
+            "per source)\n");
 }
 
 }  // namespace
