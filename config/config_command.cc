@@ -2,11 +2,14 @@
 
 #include <cjson/cJSON.h>
 
+#include <algorithm>
+#include <cctype>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -147,26 +150,74 @@ void hdmi_mode_command(const Envelope& e) {
   run("killall -q display");
 }
 
+// Values the file must carry unchanged, each with its file key; a value it
+// cannot carry, or one Wi-Fi would refuse, refuses the whole setting: a
+// setting is never saved and then read back as something else.
+struct Checked {
+  const char* key;
+  const char* value;
+};
+
+// WPA: a passphrase of 8 to 63 printable ASCII characters, or the key as 64
+// hex digits; empty is an open network.
+bool wpa_key_valid(const std::string& k) {
+  if (k.empty()) return true;
+  if (k.size() == 64)
+    return std::all_of(k.begin(), k.end(),
+                       [](char c) { return isxdigit(static_cast<unsigned char>(c)); });
+  return k.size() >= 8 && k.size() <= 63 &&
+         std::all_of(k.begin(), k.end(), [](char c) { return c >= 0x20 && c <= 0x7e; });
+}
+
+bool values_fit(const char* setting, std::initializer_list<Checked> values) {
+  for (const Checked& c : values) {
+    std::string why;
+    std::string v = c.value;
+    bool ssid = strstr(c.key, "_ssid") != nullptr, psk = strstr(c.key, "_psk") != nullptr;
+    if (ssid && v.size() > 32)
+      why = "an SSID is 1 to 32 bytes";
+    else if (psk && !wpa_key_valid(v))
+      why = "a WPA passphrase is 8 to 63 printable characters or 64 hex digits";
+    else if (!config_text_fits(c.key, c.value, &why))
+      why = "the configuration file cannot carry it: " + why;
+    if (why.empty()) continue;
+    // The refused value may be a password: its length only.
+    log_warning("setting %s refused, nothing changed: %s (%zu characters): %s\n", setting, c.key,
+                v.size(), why.c_str());
+    return false;
+  }
+  return true;
+}
+
 void wifi_settings(const Envelope& e) {
   ConfigRecord* c = config_record();
   const char* const* v = e.value;
+  if (!values_fit("wifi", {{"wifi_ssid", v[5]},
+                           {"wifi_psk", v[6]},
+                           {"ap_ssid", v[8]},
+                           {"ap_psk", v[9]},
+                           {"ap_country", v[12]}}))
+    return;
+  // Never a password in the log: its length says whether one was given.
   log_out(LogLevel::kInfo, "\n");
-  log_out(LogLevel::kInfo, "network iface %s ssid %s pass %s\n", v[4], v[5], v[6]);
-  log_out(LogLevel::kInfo, "AP iface %s ssid %s pass %s mode %s channel %s country %s\n", v[7],
-          v[8], v[9], v[10], v[11], v[12]);
+  log_out(LogLevel::kInfo, "network iface %s ssid %s pass (%zu characters)\n", v[4], v[5],
+          strlen(v[6]));
+  log_out(LogLevel::kInfo,
+          "AP iface %s ssid %s pass (%zu characters) mode %s channel %s country %s\n", v[7], v[8],
+          strlen(v[9]), v[10], v[11], v[12]);
   log_out(LogLevel::kInfo, "\n");
-  cfg_text_set(c->wifi_ssid, sizeof c->wifi_ssid, v[5], 255);
-  cfg_text_set(c->wifi_psk, sizeof c->wifi_psk, v[6], 255);
+  CFG_TEXT_SET(c->wifi_ssid, v[5]);
+  CFG_TEXT_SET(c->wifi_psk, v[6]);
   set_iface(c->wifi_iface, sizeof c->wifi_iface, v[4]);
-  cfg_text_set(c->ap_ssid, sizeof c->ap_ssid, v[8], 255);
-  cfg_text_set(c->ap_psk, sizeof c->ap_psk, v[9], 255);
+  CFG_TEXT_SET(c->ap_ssid, v[8]);
+  CFG_TEXT_SET(c->ap_psk, v[9]);
   set_iface(c->ap_iface, sizeof c->ap_iface, v[7]);
   if (strcmp(v[10], "2.4") == 0)
     cfg_set(c->ap_mode, 2);
   else if (strcmp(v[10], "5") == 0)
     cfg_set(c->ap_mode, 5);
   cfg_set(c->ap_channel, config_number(v[11]));
-  cfg_text_set(c->ap_country, sizeof c->ap_country, v[12], 9);
+  CFG_TEXT_SET(c->ap_country, v[12]);
   config_save();
   // The network set-up watches for this marker and applies the new settings.
   run("touch " + root_path("/run/wlan.update"));
@@ -241,14 +292,16 @@ void update_param(const Envelope& e) {
   if (const ConfigField* f = config_field_by_param(name)) {
     update_field(*f, e);
   } else if (is("rcin_mode")) {
+    if (!values_fit(name, {{"rc_input_mode", v1}, {"rc2_input_mode", e.value[2]}})) return;
     log_out(LogLevel::kInfo, "Set RC1 mode %s, RC2 mode %s\n", v1, e.value[2]);
-    cfg_text_set(c->rc_input_mode, sizeof c->rc_input_mode, v1, 5);
-    cfg_text_set(c->rc2_input_mode, sizeof c->rc2_input_mode, e.value[2], 5);
+    CFG_TEXT_SET(c->rc_input_mode, v1);
+    CFG_TEXT_SET(c->rc2_input_mode, e.value[2]);
     config_save();
     restart_rcin();
   } else if (is("rcin_map")) {
+    if (!values_fit(name, {{"rc_input_map", v1}})) return;
     rc_map_parse(v1);
-    cfg_text_set(c->rc_input_map, sizeof c->rc_input_map, v1, 511);
+    CFG_TEXT_SET(c->rc_input_map, v1);
     config_save();
     restart_rcin();
   } else if (is("rcin_speed")) {

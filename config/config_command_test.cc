@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "core/config_fields.h"
 #include "core/config_record.h"
 #include "core/hud_block.h"
 #include "config/config_file.h"
@@ -241,10 +242,16 @@ TEST_F(CommandTest, RcModesAndMap) {
   EXPECT_EQ(hud_get_u8(hud, HUD_RC_STATE), 0);
   EXPECT_EQ(box.take_commands(), saved_then({"killall -q rcin"}));
 
-  reset();
-  handle(up("rcin_mode", "pwm123456", "sb\r\nus"));
-  EXPECT_STREQ(c->rc_input_mode, "pwm12");
-  EXPECT_STREQ(c->rc2_input_mode, "sbus");
+  // A value the file cannot carry refuses the setting; nothing changes.
+  for (auto [mode, mode2] : {std::pair{"pwm123456", "sbus"}, std::pair{"ppm", "sb\r\nus"}}) {
+    reset();
+    CFG_TEXT_SET(c->rc_input_mode, "keep");
+    testing::internal::CaptureStderr();
+    handle(up("rcin_mode", mode, mode2));
+    EXPECT_THAT(testing::internal::GetCapturedStderr(), HasSubstr("setting rcin_mode refused"));
+    EXPECT_STREQ(c->rc_input_mode, "keep");
+    EXPECT_TRUE(box.take_commands().empty());
+  }
 
   reset();
   handle(up("rcin_map", "pan,,tilt"));
@@ -263,8 +270,16 @@ TEST_F(CommandTest, RcModesAndMap) {
 
   reset();
   std::string long_map(600, 'x');
-  handle(up("rcin_map", long_map + "\nosd_enabled=1"));
-  EXPECT_EQ(std::string(c->rc_input_map), long_map.substr(0, 511));
+  testing::internal::CaptureStderr();
+  handle(up("rcin_map", long_map));
+  handle(up("rcin_map", "pan\nosd_enabled=1"));
+  std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_THAT(err, HasSubstr("rc_input_map (600 characters): the configuration file cannot carry "
+                             "it: longer than 511 characters\n"));
+  EXPECT_THAT(err, HasSubstr("rc_input_map (17 characters): the configuration file cannot carry "
+                             "it: a control character\n"));
+  EXPECT_STREQ(c->rc_input_map, "");
+  EXPECT_TRUE(box.take_commands().empty());
 }
 
 TEST_F(CommandTest, HdmiModeTable) {
@@ -343,14 +358,14 @@ TEST_F(CommandTest, WifiSettingsSelectors) {
     return cmd_json({{"cmd", "updateparam"},
                      {"name", "wifi"},
                      {"value4", v4},
-                     {"value5", "Net \"5\""},
-                     {"value6", "pa\\ss"},
+                     {"value5", "Net 'five'"},
+                     {"value6", "pa\\ss;word"},
                      {"value7", v7},
                      {"value8", "MyAP"},
-                     {"value9", "appass"},
+                     {"value9", std::string(64, 'a')},
                      {"value10", band},
                      {"value11", "11"},
-                     {"value12", "ABCDEFGHIJKL"}});
+                     {"value12", "DE"}});
   };
   struct Row {
     const char* v4;
@@ -377,49 +392,133 @@ TEST_F(CommandTest, WifiSettingsSelectors) {
     EXPECT_STREQ(c->wifi_iface, r.lan);
     EXPECT_STREQ(c->ap_iface, r.ap);
     EXPECT_EQ(c->ap_mode, r.mode);
-    EXPECT_STREQ(c->wifi_ssid, "Net \"5\"");
-    EXPECT_STREQ(c->wifi_psk, "pa\\ss");
+    EXPECT_STREQ(c->wifi_ssid, "Net 'five'");
+    EXPECT_STREQ(c->wifi_psk, "pa\\ss;word");
     EXPECT_STREQ(c->ap_ssid, "MyAP");
-    EXPECT_STREQ(c->ap_psk, "appass");
+    EXPECT_EQ(std::string(c->ap_psk), std::string(64, 'a'));
     EXPECT_EQ(c->ap_channel, 11);
-    EXPECT_STREQ(c->ap_country, "ABCDEFGHI");
+    EXPECT_STREQ(c->ap_country, "DE");
     EXPECT_EQ(box.take_commands(), saved_then({"touch " + box.dir + "/run/wlan.update"}));
     if (save_writes) {
-      EXPECT_THAT(saved_file(), HasSubstr("\r\nwifi_ssid=\"Net \"5\"\"\r\n"));
+      EXPECT_THAT(saved_file(), HasSubstr("\r\nwifi_ssid=\"Net 'five'\"\r\n"));
     }
   }
 }
 
-TEST_F(CommandTest, WifiTextsAreSanitisedAndCut) {
+TEST_F(CommandTest, WifiValuesTheFileOrWifiCannotTakeAreRefused) {
   ConfigRecord* c = config_record();
-  std::string text = cmd_json({{"cmd", "updateparam"},
-                               {"name", "wifi"},
-                               {"value4", "2"},
-                               {"value5", "evil\r\nosd_enabled=1"},
-                               {"value6", std::string(300, 'p')},
-                               {"value7", "1"},
-                               {"value8", std::string(400, 's')},
-                               {"value9", "x\ty"},
-                               {"value10", "5"},
-                               {"value11", "lots"},
-                               {"value12", "U\nS"}});
-  testing::internal::CaptureStdout();
-  handle(text);
-  std::string out = testing::internal::GetCapturedStdout();
-  EXPECT_THAT(out, HasSubstr("\nnetwork iface 2 ssid evil\r\nosd_enabled=1 pass ppp"));
-  EXPECT_THAT(out, HasSubstr("\nAP iface 1 ssid sss"));
-  EXPECT_THAT(out, HasSubstr(" pass x\ty mode 5 channel lots country U\nS\n\n"));
-  EXPECT_STREQ(c->wifi_ssid, "evilosd_enabled=1");
-  EXPECT_EQ(std::string(c->wifi_psk), std::string(255, 'p'));
-  EXPECT_EQ(std::string(c->ap_ssid), std::string(255, 's'));
-  EXPECT_STREQ(c->ap_psk, "xy");
-  EXPECT_EQ(c->ap_channel, 0);
-  EXPECT_STREQ(c->ap_country, "US");
-  if (save_writes) {
-    std::string file = saved_file();
-    EXPECT_EQ(file.find("\nosd_enabled=1\r"), std::string::npos);
-    EXPECT_THAT(file, HasSubstr("\r\nosd_enabled=0\r\n"));
+  // One field wrong at a time (value number, value); the others are valid.
+  struct Row {
+    int field;
+    std::string value;
+    const char* why;
+  } rows[] = {
+      {6, "pw1 ;comment-part",
+       "wifi_psk (17 characters): the configuration file cannot carry it: "
+       "a ';' after a blank"},
+      {8, "ap\"ss\"idx=1",
+       "ap_ssid (11 characters): the configuration file cannot carry it: a "
+       "double quote"},
+      {9, std::string(255, 'p'), "ap_psk (255 characters): a WPA passphrase is 8 to 63"},
+      {9, "short", "ap_psk (5 characters): a WPA passphrase"},
+      {6, std::string(63, 'g') + "0", "wifi_psk (64 characters): a WPA passphrase"},
+      {6, "tab\there12", "wifi_psk (10 characters): a WPA passphrase"},
+      {5, "evil\r\nosd_enabled=1",
+       "wifi_ssid (19 characters): the configuration file cannot "
+       "carry it: a control character"},
+      {8, std::string(33, 's'), "ap_ssid (33 characters): an SSID is 1 to 32 bytes"},
+      {5, " lead", "wifi_ssid (5 characters): the configuration file cannot carry it: a blank"},
+      {9, "trailing-space ",
+       "ap_psk (15 characters): the configuration file cannot carry it: "
+       "a blank at its start or end"},
+      {12, "ABCDEFGHIJKL",
+       "ap_country (12 characters): the configuration file cannot carry it: "
+       "longer than 9 characters"},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.value);
+    reset();
+    CFG_TEXT_SET(c->wifi_ssid, "old");
+    std::vector<std::string> v = {
+        "",  "",   "",  "", "2", "HomeNet", "home-secret-psk", "1", "RigAP", "rig-ap-pass",
+        "5", "36", "DE"};
+    v[static_cast<size_t>(r.field)] = r.value;
+    std::vector<std::pair<std::string, std::string>> m = {{"cmd", "updateparam"}, {"name", "wifi"}};
+    for (int i = 4; i <= 12; i++) m.push_back({"value" + std::to_string(i), v[size_t(i)]});
+    testing::internal::CaptureStderr();
+    testing::internal::CaptureStdout();
+    handle(cmd_json(m));
+    std::string out = testing::internal::GetCapturedStdout();
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_THAT(err, HasSubstr("setting wifi refused, nothing changed: " + std::string(r.why)));
+    EXPECT_STREQ(c->wifi_ssid, "old");
+    EXPECT_EQ(c->ap_channel, 0);
+    EXPECT_TRUE(box.take_commands().empty());
+    EXPECT_FALSE(box.exists("boot/pelquarinthos-wired.conf"));
+    EXPECT_EQ((out + err).find("secret"), std::string::npos);
   }
+  // A valid change logs the passwords' lengths, never the passwords.
+  reset();
+  testing::internal::CaptureStdout();
+  handle(cmd_json({{"cmd", "updateparam"},
+                   {"name", "wifi"},
+                   {"value4", "2"},
+                   {"value5", "HomeNet"},
+                   {"value6", "home-secret-psk"},
+                   {"value7", "1"},
+                   {"value8", "RigAP"},
+                   {"value9", "rig-ap-secret"},
+                   {"value10", "5"},
+                   {"value11", "36"},
+                   {"value12", "DE"}}));
+  std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_THAT(out, HasSubstr("network iface 2 ssid HomeNet pass (15 characters)\n"));
+  EXPECT_THAT(out, HasSubstr("AP iface 1 ssid RigAP pass (13 characters) mode 5 channel 36"));
+  EXPECT_EQ(out.find("secret"), std::string::npos) << out;
+  EXPECT_STREQ(c->wifi_psk, "home-secret-psk");
+}
+
+TEST_F(CommandTest, EveryValueTheFileTakesComesBackUnchanged) {
+  // What config_text_fits accepts, written and read back, is the same text;
+  // what it refuses would not be.
+  struct Row {
+    const char* key;
+    std::string value;
+    bool fits;
+  } rows[] = {
+      {"wifi_psk", "a;b c;d", true},
+      {"wifi_psk", "a ;b", false},
+      {"wifi_psk", "a\t;b", false},
+      {"ap_ssid", "x=y #z", true},
+      {"ap_ssid", "say \"hi\"", false},
+      {"ap_country", "DE", true},
+      {"rc_input_mode", "sbus", true},
+      {"rc_input_mode", "sbus12", false},
+      {"wifi_ssid", std::string(187, 'n'), true},
+      {"wifi_ssid", std::string(190, 'n'), false},
+      {"rc_input_map", std::string(511, 'm'), true},
+      {"rc_input_map", " pan", false},
+      {"wifi_ssid", "caf\xc3\xa9", true},
+      {"wifi_ssid", "del\x7f", true},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(std::string(r.key) + "=" + r.value);
+    std::string why;
+    EXPECT_EQ(config_text_fits(r.key, r.value.c_str(), &why), r.fits) << why;
+    ConfigRecord written{};
+    const ConfigField* f = config_field_by_key(r.key);
+    ASSERT_NE(f, nullptr);
+    cfg_text_set(config_field_text(&written, *f), f->slot.size, r.value.c_str());
+    std::string text = config_file_text(&written);
+    memset(config_record(), 0, sizeof(ConfigRecord));
+    config_read_text(text.data(), text.size());
+    char back[512];
+    cfg_text_get(back, sizeof back, config_field_text(config_record(), *f), f->slot.size);
+    EXPECT_EQ(back == r.value, r.fits) << back;
+  }
+  std::string why;
+  EXPECT_FALSE(config_text_fits("camera_type", "1", &why));
+  EXPECT_FALSE(config_text_fits(nullptr, "1", &why));
 }
 
 TEST_F(CommandTest, ConfigRequestSendsTheReport) {

@@ -4,6 +4,7 @@
 
 #include <ini.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <climits>
@@ -269,6 +270,35 @@ int config_key_handler(void*, const char* section, const char* name, const char*
     rc_map_parse(map);
   }
   return 1;
+}
+
+bool config_text_fits(const char* key, const char* value, std::string* why) {
+  const ConfigField* f = key ? config_field_by_key(key) : nullptr;
+  if (!f || (f->kind != K::text && f->kind != K::quoted && f->kind != K::map)) {
+    *why = "no text setting";
+    return false;
+  }
+  std::string v = value ? value : "";
+  // The longest line inih reads whole; the channel map alone is read past it.
+  constexpr size_t kLineMax = 199;
+  size_t line = strlen(f->key) + 1 + v.size() + (f->kind == K::quoted ? 2 : 0);
+  if (v.size() + 1 > f->slot.size) {
+    *why = "longer than " + std::to_string(f->slot.size - 1) + " characters";
+  } else if (f->kind != K::map && line > kLineMax) {
+    *why = "the file's line would be longer than 199 characters";
+  } else if (std::any_of(v.begin(), v.end(),
+                         [](char c) { return static_cast<unsigned char>(c) < 0x20; })) {
+    *why = "a control character";
+  } else if (!v.empty() && (is_space(v.front()) || is_space(v.back()))) {
+    *why = "a blank at its start or end";
+  } else if (find_chars_or_comment(v, 0, nullptr) < v.size()) {
+    *why = "a ';' after a blank (the file would take the rest as a comment)";
+  } else if (f->kind == K::quoted && v.find('"') != std::string::npos) {
+    *why = "a double quote";
+  } else {
+    return true;
+  }
+  return false;
 }
 
 void rc_map_parse(const char* map) {

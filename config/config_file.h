@@ -15,6 +15,14 @@ int config_key_handler(void* user, const char* section, const char* name, const 
 // on the Pi (whose long is 32 bits); a text that is no number is 0.
 int32_t config_number(const char* value);
 
+// Whether the file carries this text value of the field with the given key
+// unchanged: written by config_save and read back, it comes back byte for
+// byte. The reader trims blanks, takes " ;" as the start of a comment, drops
+// double quotes from quoted fields and reads lines of at most 199
+// characters; the writer drops control characters. False with *why (a short
+// reason for the log) when it would change, or the key is no text field.
+bool config_text_fits(const char* key, const char* value, std::string* why);
+
 // Fills the channel table (HudBlock bytes 954-985) from a map text.
 void rc_map_parse(const char* map);
 
