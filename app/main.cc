@@ -49,7 +49,9 @@ int main(int argc, char** argv) {
   AppOptions opt;
   std::string error;
   if (!options_parse(argc, argv, &opt, &error)) {
-    log_error("%s\n%s", error.c_str(), options_usage());
+    // The usage text is ours and spans lines: it goes out as it is.
+    log_error("%s\n", error.c_str());
+    fputs(options_usage(), stderr);
     app_exit(64);
     return 64;
   }

@@ -8,8 +8,10 @@
 // records the priority and not the escape bytes.
 #pragma once
 
+#include <cstdarg>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 enum class LogLevel : int { kError = 3, kWarning = 4, kInfo = 6, kDebug = 7 };
 
@@ -27,6 +29,15 @@ void log_out(LogLevel level, const char* fmt, ...) __attribute__((format(printf,
 // The once-a-second health lines (standard output, debug): in the journal at
 // most one a minute, so that they do not drown everything else.
 void log_health(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+
+// The text of fmt and its arguments as every log function writes it: the
+// format's own text as it is, and each %s and %c argument with its control
+// characters (below 0x20, and 0x7F) escaped as \n, \r, \t or \xNN. Those
+// arguments are where text from outside (a viewer's command, a setting, a
+// network name) reaches the log, and a newline there would write a line of
+// its own. %n is not supported (nothing is stored).
+std::string log_vtext(const char* fmt, va_list ap);
+std::string log_text(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 
 // The text as it would be written: "<N>" before each line and no colour
 // escapes when journal is true, unchanged otherwise. at_line_start says

@@ -54,4 +54,31 @@ TEST(LogFormat, OutputIsBoundedAndTerminated) {
   EXPECT_EQ(n, 5u);
 }
 
+TEST(LogText, ArgumentsCannotWriteLinesOfTheirOwn) {
+  // The format's own newlines stay; %s and %c arguments are escaped.
+  struct Case {
+    std::string got;
+    const char* want;
+  } cases[] = {
+      {log_text("client %s:%d\n", "10.0.0.5", 4243), "client 10.0.0.5:4243\n"},
+      {log_text("viewer %s\n", "x\nFORGED LINE: data disconnected"),
+       "viewer x\\nFORGED LINE: data disconnected\n"},
+      {log_text("%s|%c|%c", "\r\t\x1b[31m\x7f", '\n', 'k'), "\\r\\t\\x1b[31m\\x7f|\\n|k"},
+      {log_text("[%-6s][%5s][%.3s][%.*s]", "ab", "cd", "\nabcdef", 2, "xyz"),
+       "[ab    ][   cd][\\nab][xy]"},
+      {log_text("%05.1f %lld %zu %x %lu %u%% %hhu", 3.14159, -9000000000LL, size_t{7}, 255u, 8ul,
+                10u, 300),
+       "003.1 -9000000000 7 ff 8 10% 44"},
+      {log_text("%*d|%-3d|", 4, 7, 5), "   7|5  |"},
+      {log_text("caf\xc3\xa9 %s", "caf\xc3\xa9"), "caf\xc3\xa9 caf\xc3\xa9"},  // UTF-8 kept
+      {log_text("%s", std::string(3000, 'z').c_str()), nullptr},
+  };
+  for (const Case& c : cases) {
+    if (c.want)
+      EXPECT_EQ(c.got, c.want);
+    else
+      EXPECT_EQ(c.got, std::string(3000, 'z'));
+  }
+}
+
 }  // namespace

@@ -127,6 +127,20 @@ TEST_F(LanE2e, DjiGoBridgeRefusesOtherSources) {
   EXPECT_EQ(e2e_count(e2e_stdout(d()), "DJI Go client connected with ip address: 127.0.0.2"), 0u);
 }
 
+TEST_F(LanE2e, ViewerTextCannotForgeALogLine) {
+  E2eViewer local = e2e_viewer_open();
+  ASSERT_GE(local.fd, 0);
+  const std::string forged =
+      R"({"cmd":"updateparam","name":"x\nFORGED LINE: data disconnected","value":"1"})";
+  ASSERT_TRUE(e2e_viewer_send(local, d().viewer_port,
+                              reinterpret_cast<const uint8_t*>(forged.data()), forged.size()));
+  EXPECT_TRUE(
+      e2e_wait_output(d(), "Need to update param x\\nFORGED LINE: data disconnected to 1", 3000));
+  std::string all = e2e_stdout(d()) + e2e_stderr(d());
+  EXPECT_EQ(e2e_count(all, "\nFORGED LINE"), 0u) << all;
+  e2e_viewer_close(&local);
+}
+
 TEST_F(LanE2e, PqwViewerOptions) {
   const std::string port = std::to_string(d().viewer_port);
   const std::string silent = std::to_string(e2e_free_udp_port());
