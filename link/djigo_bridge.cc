@@ -6,6 +6,7 @@
 #include <cstring>
 #include <cstdio>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -22,6 +23,26 @@ namespace {
 // bridge may use every second one.
 constexpr uint32_t kBridgeFrameUs = 2 * 130;
 }  // namespace
+
+bool djigo_client_keepalive(int fd) {
+  int on = 1, idle = kDjigoKeepIdleS, interval = kDjigoKeepIntervalS, count = kDjigoKeepCount;
+  unsigned user_timeout = kDjigoUserTimeoutMs;
+  return setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on) == 0 &&
+         setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle) == 0 &&
+         setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval) == 0 &&
+         setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &count, sizeof count) == 0 &&
+         setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &user_timeout, sizeof user_timeout) == 0;
+}
+
+void djigo_on_received(const uint8_t* bytes, size_t length) {
+  // A busy writer refuses the chunk ("busy"); the app is not told.
+  can_write_packet(bytes, length);
+  // The app gets the bus at the pace the bus carries it, less half: a
+  // client that writes without pause (and never reads) would otherwise
+  // flood the camera's side and keep the link's own packets off the
+  // bus. TCP then holds the app back.
+  sleep_us(static_cast<uint32_t>(can_frame_count(length) * kBridgeFrameUs));
+}
 
 void* djigo_listener(void*) {
   int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -67,6 +88,11 @@ void* djigo_listener(void*) {
     }
     char text[INET_ADDRSTRLEN] = "";
     inet_ntop(AF_INET, &peer.sin_addr, text, sizeof text);
+    if (!djigo_client_keepalive(client))
+      log_warning(
+          "DJI Go client %s: keep-alive not set (%s); a client that vanishes holds the "
+          "bridge until it comes back\n",
+          text, strerror(errno));
     log_out(LogLevel::kInfo, "DJI Go client connected with ip address: %s\n", text);
     fflush(stdout);
     can_djigo_attach(client);
@@ -75,13 +101,7 @@ void* djigo_listener(void*) {
       ssize_t n = recv(client, buffer, sizeof buffer, 0);
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) break;
-      // A busy writer refuses the chunk ("busy"); the app is not told.
-      can_write_packet(buffer, static_cast<size_t>(n));
-      // The app gets the bus at the pace the bus carries it, less half: a
-      // client that writes without pause (and never reads) would otherwise
-      // flood the camera's side and keep the link's own packets off the
-      // bus. TCP then holds the app back.
-      sleep_us(static_cast<uint32_t>(can_frame_count(static_cast<size_t>(n)) * kBridgeFrameUs));
+      djigo_on_received(buffer, static_cast<size_t>(n));
     }
     can_djigo_detach();
   }
