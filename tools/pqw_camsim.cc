@@ -29,6 +29,7 @@
 #include "tools/packet_build.h"
 #include "platform/ports.h"
 #include "tools/camsim_bus.h"
+#include "tools/camsim_control.h"
 #include "tools/camsim_model.h"
 
 namespace {
@@ -67,22 +68,6 @@ const char kUsage[] =
 volatile sig_atomic_t g_stop = 0;
 void on_signal(int) { g_stop = 1; }
 
-struct Camsim {
-  CamsimBus bus;
-  int control = -1;
-  uint16_t control_port = 0;
-  FILE* log = nullptr;
-  CamsimModel model;
-  CanAssembler rx;
-  int rate = 10;
-  bool silent = false;
-  bool queries_due = true;
-  bool replied = false;  // a reply of the daemon's has arrived
-  int corrupt = 0, truncate = 0, badlen = 0;
-  uint64_t frames_in = 0, frames_out = 0, packets_in = 0, packets_out = 0;
-  std::vector<Packet> tick_records = std::vector<Packet>(8);
-};
-
 uint64_t now_us() {
   return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(
                                    std::chrono::steady_clock::now().time_since_epoch())
@@ -95,43 +80,6 @@ uint64_t now_ms() {
                                    .count());
 }
 
-bool parse_int(const char* s, int lo, int hi, int* out) {
-  if (!s || !*s) return false;
-  char* end = nullptr;
-  long v = strtol(s, &end, 10);
-  if (*end || v < lo || v > hi) return false;
-  *out = static_cast<int>(v);
-  return true;
-}
-
-void send_bytes(Camsim* cs, const uint8_t* bytes, size_t n) {
-  for (size_t i = 0; i < can_frame_count(n); i++) {
-    if (camsim_bus_send(&cs->bus, can_frame_chunk(kCanIdCamera, bytes, n, i))) cs->frames_out++;
-  }
-}
-
-// One packet onto the bus, spoilt first when a fault is pending.
-void send_packet(Camsim* cs, Packet p) {
-  size_t n = p.size();
-  if (cs->corrupt > 0 && n > 12) {
-    cs->corrupt--;
-    p[11] ^= 0x5A;  // the CRC16 no longer checks out
-  } else if (cs->truncate > 0 && n > 8) {
-    cs->truncate--;
-    n = n / 2;
-  }
-  send_bytes(cs, p.data(), n);
-  cs->packets_out++;
-}
-
-void send_queries(Camsim* cs) {
-  for (Packet& p : camera_queries(&cs->model.cam)) send_packet(cs, p);
-}
-
-void send_burst(Camsim* cs, int n) {
-  for (int i = 0; i < n; i++) send_packet(cs, camera_telemetry(&cs->model.cam));
-}
-
 // One slot of a tick: the records of a tick are spread evenly over its
 // period, as a busy bus carries them, so that the daemon's 100 ms stall check
 // never sees a quiet bus between two ticks.
@@ -142,19 +90,19 @@ void slot(Camsim* cs, int index, int slots) {
   }
   if (cs->silent) return;
   if (index == 0 && cs->queries_due) {
-    send_queries(cs);
+    camsim_send_queries(cs);
     cs->queries_due = false;
   }
   if (index < static_cast<int>(cs->tick_records.size())) {
     if (index == 0) cs->tick_records = camera_tick_records(&cs->model.cam);
-    send_packet(cs, cs->tick_records[static_cast<size_t>(index)]);
+    camsim_send_packet(cs, cs->tick_records[static_cast<size_t>(index)]);
   }
   if (index == slots - 1 && cs->badlen > 0) {
     cs->badlen--;
     Packet odd(16, 0);
     odd[9] = 0x02, odd[10] = 0x8F;
     link_packet_seal(odd.data(), odd.size());
-    send_bytes(cs, odd.data(), odd.size());
+    camsim_send_bytes(cs, odd.data(), odd.size());
     cs->packets_out++;
   }
 }
@@ -196,58 +144,6 @@ void read_bus(Camsim* cs) {
   }
 }
 
-std::string stats_json(const Camsim& cs) {
-  char buf[256];
-  snprintf(buf, sizeof buf,
-           "{\"frames_in\":%llu,\"frames_out\":%llu,\"packets_in\":%llu,\"packets_out\":%llu,"
-           "\"send_errors\":%llu,\"reopens\":%llu,\"silent\":%s}",
-           static_cast<unsigned long long>(cs.frames_in),
-           static_cast<unsigned long long>(cs.frames_out),
-           static_cast<unsigned long long>(cs.packets_in),
-           static_cast<unsigned long long>(cs.packets_out),
-           static_cast<unsigned long long>(cs.bus.send_errors),
-           static_cast<unsigned long long>(cs.bus.reopens), cs.silent ? "true" : "false");
-  return buf;
-}
-
-// One control command; the answer to send back.
-std::string command(Camsim* cs, std::string text) {
-  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' '))
-    text.pop_back();
-  size_t space = text.find(' ');
-  std::string word = text.substr(0, space);
-  std::string arg = space == std::string::npos ? "" : text.substr(space + 1);
-  int n = 0;
-  bool has_n = parse_int(arg.c_str(), 0, 1000000, &n);
-  if (word == "silent" && has_n) {
-    bool was = cs->silent;
-    cs->silent = n != 0;
-    if (was && !cs->silent) cs->queries_due = true;
-  } else if (word == "corrupt" && has_n) {
-    cs->corrupt = n;
-  } else if (word == "truncate" && has_n) {
-    cs->truncate = n;
-  } else if (word == "badlen" && has_n) {
-    cs->badlen = n;
-  } else if (word == "burst" && has_n) {
-    if (!cs->silent) send_burst(cs, n);
-  } else if (word == "iso" && has_n && n <= 255) {
-    // A change on the camera's side, as if made on the camera itself.
-    cs->model.cam.iso = static_cast<uint8_t>(n);
-  } else if (word == "queries") {
-    if (!cs->silent) send_queries(cs);
-  } else if (word == "state") {
-    return camsim_state_json(cs->model) + "\n";
-  } else if (word == "stats") {
-    return stats_json(*cs) + "\n";
-  } else if (word == "quit") {
-    g_stop = 1;
-  } else {
-    return "error: " + text + "\n";
-  }
-  return "ok\n";
-}
-
 void read_control(Camsim* cs) {
   for (;;) {
     char buf[256];
@@ -256,7 +152,7 @@ void read_control(Camsim* cs) {
     ssize_t n =
         recvfrom(cs->control, buf, sizeof buf - 1, 0, reinterpret_cast<sockaddr*>(&from), &len);
     if (n < 0) return;
-    std::string answer = command(cs, std::string(buf, static_cast<size_t>(n)));
+    std::string answer = camsim_command(cs, std::string(buf, static_cast<size_t>(n)));
     sendto(cs->control, answer.data(), answer.size(), 0, reinterpret_cast<sockaddr*>(&from), len);
   }
 }
@@ -273,7 +169,7 @@ int main(int argc, char** argv) {
     std::string a = argv[i];
     const char* v = i + 1 < argc ? argv[i + 1] : nullptr;
     auto number = [&](int lo, int hi, int* out) {
-      if (!parse_int(v, lo, hi, out)) {
+      if (!camsim_parse_int(v, lo, hi, out)) {
         fprintf(stderr, "pqw-camsim: %s needs a number\n", a.c_str());
         exit(2);
       }
@@ -328,7 +224,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   if (!log_path.empty()) {
-    cs.log = fopen(log_path.c_str(), "a");
+    cs.log = fopen(log_path.c_str(), "ae");
     if (!cs.log) {
       fprintf(stderr, "pqw-camsim: cannot open %s: %s\n", log_path.c_str(), strerror(errno));
       return 1;
@@ -344,13 +240,13 @@ int main(int argc, char** argv) {
          cs.model.cam.mode == 1 ? "inspire" : "osmo", cs.control_port);
   fflush(stdout);
 
-  if (burst > 0 && !cs.silent) send_burst(&cs, burst);
+  if (burst > 0 && !cs.silent) camsim_send_burst(&cs, burst);
   // Microseconds: eight slots per tick.
   constexpr int kSlots = 8;
   const uint64_t period = 1000000 / static_cast<uint64_t>(cs.rate) / kSlots;
   uint64_t next = now_us();
   int index = 0;
-  while (!g_stop) {
+  while (!g_stop && !cs.quit) {
     uint64_t now = now_us();
     if (now >= next) {
       slot(&cs, index, kSlots);
@@ -367,6 +263,6 @@ int main(int argc, char** argv) {
     if (fds[1].revents & POLLIN) read_control(&cs);
   }
   if (cs.log) fclose(cs.log);
-  printf("pqw-camsim: %s\n", stats_json(cs).c_str());
+  printf("pqw-camsim: %s\n", camsim_stats_json(cs).c_str());
   return 0;
 }

@@ -3,6 +3,7 @@
 add_library(pqw_sim STATIC ${CMAKE_CURRENT_LIST_DIR}/camera_records.cc
                            ${CMAKE_CURRENT_LIST_DIR}/camsim_model.cc
                            ${CMAKE_CURRENT_LIST_DIR}/camsim_bus.cc
+                           ${CMAKE_CURRENT_LIST_DIR}/camsim_control.cc
                            ${CMAKE_CURRENT_LIST_DIR}/packet_build.cc)
 target_link_libraries(pqw_sim PUBLIC pqw_link)
 

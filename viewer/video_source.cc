@@ -106,19 +106,11 @@ void* video_receive_loop(void*) {
       if (n < 0 && errno != EINTR && errno != EAGAIN) sleep_us(500000);
       continue;
     }
-    // An empty datagram is ignored: pausing for it would let anyone on the
-    // network stall the video with a trickle of empty datagrams.
     for (int i = 0; i < n; i++) {
-      if (msgs[i].msg_len == 0) continue;
-      if (msgs[i].msg_hdr.msg_namelen < sizeof from[i] || !video_source_admits(from[i])) continue;
-      // The kernel cuts a datagram longer than the buffer and says so only
-      // in this flag; the cut video would be corrupt, so it goes whole.
-      if (msgs[i].msg_hdr.msg_flags & MSG_TRUNC) {
-        video_drop_oversize();
-        continue;
-      }
-      last_length = msgs[i].msg_len;
-      video_on_frame(buffers[i], msgs[i].msg_len);
+      const msghdr& h = msgs[i].msg_hdr;
+      if (h.msg_namelen < sizeof from[i]) continue;
+      if (video_take(buffers[i], msgs[i].msg_len, h.msg_flags, from[i]))
+        last_length = msgs[i].msg_len;
     }
   }
   return nullptr;
@@ -132,6 +124,20 @@ static void video_note_received() {
     log_info("video connected\n");
     set_connected(1);
   }
+}
+
+bool video_take(uint8_t* frame, size_t length, int flags, const sockaddr_in& from) {
+  // An empty datagram is ignored: pausing for it would let anyone on the
+  // network stall the video with a trickle of empty datagrams.
+  if (length == 0 || !video_source_admits(from)) return false;
+  // The kernel cuts a datagram longer than the buffer and says so only in
+  // this flag; the cut video would be corrupt, so it goes whole.
+  if ((flags & MSG_TRUNC) || length > kVideoDatagramMax) {
+    video_drop_oversize();
+    return false;
+  }
+  video_on_frame(frame, length);
+  return true;
 }
 
 bool video_source_admits(const sockaddr_in& from) {

@@ -30,6 +30,12 @@ void video_on_datagram(const uint8_t* bytes, size_t length);
 // (frame[0..11]), which is forwarded without a copy.
 void video_on_frame(uint8_t* frame, size_t length);
 
+// One datagram as the receive loop took it (behind kViewerHeaderSize bytes
+// of room, recvmmsg's flags, its source): dropped when empty, from a source
+// not admitted, or cut by the kernel (MSG_TRUNC) or longer than
+// kVideoDatagramMax; else relayed. True when relayed.
+bool video_take(uint8_t* frame, size_t length, int flags, const sockaddr_in& from);
+
 // Whether a video datagram from this source is relayed: loopback always (the
 // video producer runs on the Pi), anyone else only as --viewer-allow admits
 // (the first refusal of each source is logged). Without the check anyone on

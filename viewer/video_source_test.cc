@@ -123,6 +123,43 @@ TEST_F(VideoSourceTest, FramesWithRoomCountLikeDatagrams) {
   EXPECT_EQ(g_sent[0].payload, (Bytes{9, 0, 0}));
 }
 
+TEST_F(VideoSourceTest, TakenDatagramsAreRelayedOnlyWhenWholeAndAdmitted) {
+  std::vector<ViewerAllowNet> lan;
+  std::string error;
+  ASSERT_TRUE(viewer_allow_parse("192.168.2.0/24", &lan, &error));
+  viewer_allow_set(lan);
+  auto from = [](uint32_t host) {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(host);
+    return a;
+  };
+  struct Row {
+    size_t length;
+    int flags;
+    uint32_t source;
+    bool relayed;
+  } rows[] = {
+      {3, 0, 0x7F000001, true},                       // the producer on the Pi
+      {3, 0, 0xC0A80228, true},                       // 192.168.2.40, admitted
+      {3, 0, 0xC0A80909, false},                      // 192.168.9.9, not
+      {0, 0, 0x7F000001, false},                      // empty
+      {3, MSG_TRUNC, 0x7F000001, false},              // cut by the kernel
+      {kVideoDatagramMax + 1, 0, 0x7F000001, false},  // over the limit
+  };
+  Bytes frame(12 + kVideoDatagramMax + 1, 7);
+  uint64_t drops = video_oversize_drops();
+  testing::internal::CaptureStderr();
+  for (const Row& r : rows) {
+    g_sent.clear();
+    EXPECT_EQ(video_take(frame.data(), r.length, r.flags, from(r.source)), r.relayed) << r.length;
+    EXPECT_EQ(g_sent.size(), r.relayed ? 1u : 0u);
+  }
+  testing::internal::GetCapturedStderr();
+  viewer_allow_set({});
+  EXPECT_EQ(video_oversize_drops() - drops, 2u);
+}
+
 TEST_F(VideoSourceTest, DisabledStreamStillHoldsTheConnectedState) {
   cfg_set(config_record()->disable_video_stream, 1);
   const Bytes d = {1};
