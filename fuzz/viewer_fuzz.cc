@@ -50,6 +50,14 @@ void check_table() {
     }
   }
   if (occupied != client_count()) __builtin_trap();
+  // No address over its share of the slots.
+  for (int i = 0; i < kClientSlots; i++) {
+    ClientEntry e = client_slot(i);
+    if (e.address[0] == 0) continue;
+    int same = 0;
+    for (int j = 0; j < kClientSlots; j++) same += strcmp(client_slot(j).address, e.address) == 0;
+    if (same > client_max_per_address()) __builtin_trap();
+  }
 }
 
 }  // namespace
