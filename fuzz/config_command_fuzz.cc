@@ -14,6 +14,9 @@
 
 #include "core/hud_block.h"
 #include "config/config_command.h"
+#include "config/config_file.h"
+#include "core/config_fields.h"
+#include "core/config_record.h"
 #include "fuzz/fuzz_envelope.h"
 #include "fuzz/fuzz_harness.h"
 #include "platform/app_exit.h"
@@ -97,6 +100,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string text(reinterpret_cast<const char*>(data), size);  // NUL-terminated copy
   if (text.empty() || text[0] != '{') text = envelope(text.c_str());
   config_command_handle(text.c_str(), text.size());
+  // Whatever a command stored, the file carries unchanged: nothing is saved
+  // and then read back as something else.
+  ConfigRecord* rec = config_record();
+  for (size_t i = 0; i < kConfigTableSize; i++) {
+    const ConfigField& f = kConfigTable[i];
+    if (f.kind != ConfigKind::text && f.kind != ConfigKind::quoted && f.kind != ConfigKind::map)
+      continue;
+    char value[512];
+    cfg_text_get(value, sizeof value, config_field_text(rec, f), f.slot.size);
+    std::string why;
+    if (!config_text_fits(f.key, value, &why)) abort();
+  }
   // The command log would otherwise grow for the whole run.
   unlink((g_box->dir + "/commands.log").c_str());
   return 0;

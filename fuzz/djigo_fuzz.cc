@@ -72,7 +72,12 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   options.receive_buffer = 1 << 20;
   g_bus = net_udp_open(0, options);
   if (g_bus < 0) abort();
-  std::string spec = "udp:0:127.0.0.1:" + std::to_string(net_bound_port(g_bus));
+  // The bridge's end needs a port of its own: one the kernel just had free.
+  int probe = net_udp_open(0);
+  uint16_t local = net_bound_port(probe);
+  close(probe);
+  std::string spec =
+      "udp:" + std::to_string(local) + ":127.0.0.1:" + std::to_string(net_bound_port(g_bus));
   can_set_spec(spec.c_str());
   can_open();
   if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_app) != 0) abort();

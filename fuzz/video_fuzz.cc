@@ -98,10 +98,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       case 1: {
         size_t n = a * 8u + b % 8u;
         if (n > size - at) n = size - at;
+        size_t copy = n;
         // Now and then the length the kernel would report for a datagram
         // longer than the buffer.
         if ((op & 8) && n > 0) n += kVideoDatagramMax;
-        size_t copy = n > kVideoDatagramMax ? kVideoDatagramMax : n;
         memcpy(g_frame.data() + kViewerHeaderSize, data + at, copy);
         at += copy;
         sockaddr_in from = source(b >> 3);
