@@ -63,13 +63,7 @@ bool admitted(const sockaddr_in& a, bool lan_only) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
-  // "client connected" and refusal lines would flood the output.
-  static std::vector<char*> args(*argv, *argv + *argc);
-  static char quiet[] = "-close_fd_mask=2";
-  args.insert(args.begin() + 1, quiet);
-  args.push_back(nullptr);
-  *argc += 1;
-  *argv = args.data();
+  fuzz_quiet_stderr(argc, argv);  // "client connected" lines would flood the output
   fuzz_sandbox_start("fuzz-video");
   hud_set_block(g_hud);
   viewer_set_tap(tap);

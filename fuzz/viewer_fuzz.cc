@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "core/hud_block.h"
+#include "fuzz/fuzz_harness.h"
 #include "platform/ports.h"
 #include "testing/fake_clock.h"
 #include "tools/viewer_decode.h"
@@ -63,15 +64,7 @@ void check_table() {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
-  // The table's "client connected" lines would flood the output: ask
-  // libFuzzer to move its own output (and the sanitizer reports) to a copy of
-  // stderr and close the original (flags are parsed after this returns).
-  static std::vector<char*> args(*argv, *argv + *argc);
-  static char quiet[] = "-close_fd_mask=2";
-  args.insert(args.begin() + 1, quiet);
-  args.push_back(nullptr);
-  *argc += 1;
-  *argv = args.data();
+  fuzz_quiet_stderr(argc, argv);  // "client connected" lines would flood the output
   fake_clock_install(1000, false);
   hud_set_block(g_hud);
   discovery_set_socket(-1);  // nothing leaves the process
