@@ -217,6 +217,37 @@ TEST(LanE2eAlone, OneHostCannotTakeEveryViewerSlot) {
   }
 }
 
+TEST(LanE2eAlone, OneViewerCannotHoldEveryCommandWorker) {
+  // One host sends more slow commands (a playback press takes seconds) than
+  // there are workers; another host's command still runs at once.
+  E2eDaemonGuard g;
+  ASSERT_TRUE(e2e_start(&g.d));
+  ASSERT_TRUE(e2e_wait_output(g.d, "data connected", 10000)) << e2e_stderr(g.d);
+  uint16_t camsim = e2e_camsim_control_port(g.d, 3000);
+  ASSERT_NE(camsim, 0);
+  E2eViewer flood = e2e_viewer_open();
+  E2eViewer other = e2e_viewer_open("127.0.0.2");
+  ASSERT_GE(flood.fd, 0);
+  ASSERT_GE(other.fd, 0);
+  auto send = [&](const E2eViewer& v, const std::string& json) {
+    return e2e_viewer_send(v, g.d.viewer_port, reinterpret_cast<const uint8_t*>(json.data()),
+                           json.size());
+  };
+  for (int i = 0; i < 17; i++) ASSERT_TRUE(send(flood, R"({"cmd":"playback","param":"back"})"));
+  ASSERT_TRUE(send(other, R"({"cmd":"iso","param":"1600"})"));
+  EXPECT_TRUE(e2e_wait_until(
+      [&] { return e2e_camsim_command(camsim, "state").find("\"iso\":7") != std::string::npos; },
+      3000))
+      << e2e_camsim_command(camsim, "state");
+  EXPECT_TRUE(
+      e2e_wait_output(g.d, "command from 127.0.0.1 dropped: it has 4 commands running", 1000));
+  std::string err = e2e_stderr(g.d);
+  EXPECT_EQ(e2e_count(err, "command from 127.0.0.1 dropped"), 1u) << err;
+  EXPECT_EQ(e2e_count(err, "too many command workers running"), 0u) << err;
+  e2e_viewer_close(&flood);
+  e2e_viewer_close(&other);
+}
+
 TEST(LanE2eAlone, BadNetworkIsNamedAtStart) {
   int status = -1;
   std::string out =
