@@ -31,12 +31,16 @@ struct ViewerSendTest : ::testing::Test {
     viewer_set_tap(record_tap);
     discovery_set_socket(device.fd);
     client_table_clear();
+    // Every viewer here is a loopback socket: the fan-out is tested over the
+    // whole table, beyond one address's share.
+    client_set_max_per_address(kClientSlots);
     cfg_set(config_record()->disable_video_stream, 0);
   }
   void TearDown() override {
     viewer_set_tap(nullptr);
     discovery_set_socket(-1);
     client_table_clear();
+    client_set_max_per_address(kClientPerAddressDefault);
     cfg_set(config_record()->disable_video_stream, 0);
   }
   static void add(const LoopSocket& s, uint8_t data_only) {

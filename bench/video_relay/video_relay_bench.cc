@@ -663,7 +663,9 @@ int main(int argc, char** argv) {
   pid_t daemon = spawn_pinned(
       {g_set.bin + "/pelquarinthos-wired", "--sim", "--sim-dir", dir + "/sim", "--viewer-port",
        std::to_string(viewer_port), "--video-port", std::to_string(video_port), "--djigo-port",
-       std::to_string(net_free_port(SOCK_DGRAM)), "--can", can},
+       std::to_string(net_free_port(SOCK_DGRAM)), "--can", can,
+       // Every viewer here is on 127.0.0.1; one address may hold them all.
+       "--viewer-max-per-address", "20"},
       daemon_log, false);
   if (!wait_for_text(daemon_log, "Init device discovery", 10000)) {
     fprintf(stderr, "daemon did not start; see %s\n", daemon_log.c_str());
