@@ -15,6 +15,7 @@
 #include "web/web_api.h"
 #include "web/web_assets.h"
 #include "web/web_link.h"
+#include "web/web_video.h"
 
 namespace {
 
@@ -24,9 +25,10 @@ constexpr unsigned kStreamTimeoutS = 60;
 
 // A page that only ever talks to the host it came from: nothing from the
 // internet, no framing (a framed page could be tricked into a tap on record).
+// The live picture plays from a MediaSource, whose URL is a blob:.
 constexpr const char* kSecurityPolicy =
-    "default-src 'self'; img-src 'self' data:; connect-src 'self'; frame-ancestors 'none'; "
-    "base-uri 'none'; form-action 'none'";
+    "default-src 'self'; img-src 'self' data:; connect-src 'self'; media-src 'self' blob:; "
+    "frame-ancestors 'none'; base-uri 'none'; form-action 'none'";
 
 int64_t now_ms() {
   using namespace std::chrono;
@@ -178,6 +180,61 @@ MHD_Result events(WebServer* s, MHD_Connection* c) {
   return ok;
 }
 
+struct VideoStream {
+  WebVideo* video = nullptr;
+  WebVideoWatcher* watcher = nullptr;
+  MHD_Connection* connection = nullptr;
+};
+
+ssize_t video_read(void* cls, uint64_t, char* buf, size_t max) {
+  auto* vs = static_cast<VideoStream*>(cls);
+  // With nothing queued the watcher is parked (suspended) until a fragment
+  // or a tick wakes it.
+  long n =
+      web_video_take(vs->video, vs->watcher, reinterpret_cast<uint8_t*>(buf), max, vs->connection);
+  return n < 0 ? MHD_CONTENT_READER_END_OF_STREAM : static_cast<ssize_t>(n);
+}
+
+void video_free(void* cls) {
+  auto* vs = static_cast<VideoStream*>(cls);
+  web_video_leave(vs->video, vs->watcher, now_ms());
+  delete vs;
+}
+
+void video_suspend(void* connection) {
+  MHD_suspend_connection(static_cast<MHD_Connection*>(connection));
+}
+void video_resume(void* connection) {
+  MHD_resume_connection(static_cast<MHD_Connection*>(connection));
+}
+
+// The live picture as one endless fragmented MP4 ("video/mp4"): the init
+// segment, then a fragment per frame from the next key frame on.
+MHD_Result video(WebServer* s, MHD_Connection* c) {
+  WebVideo* v = s->link->video;
+  if (!v) return error(c, 404, "no such path");
+  WebVideoWatcher* w = web_video_watch(v, now_ms());
+  if (!w)
+    return answer(c, 503,
+                  "{\"error\":\"the video has as many watchers as it takes (" +
+                      std::to_string(v->watchers_max) + "); try again later\"}",
+                  "application/json", {{"Retry-After", "5"}});
+  auto* vs = new VideoStream{v, w, c};
+  MHD_Response* r = MHD_create_response_from_callback(MHD_SIZE_UNKNOWN, kWebVideoBlock, video_read,
+                                                      vs, video_free);
+  if (!r) {
+    video_free(vs);
+    return MHD_NO;
+  }
+  MHD_add_response_header(r, "Content-Type", "video/mp4");
+  MHD_add_response_header(r, "Cache-Control", "no-store");
+  MHD_add_response_header(r, "X-Content-Type-Options", "nosniff");
+  MHD_set_connection_option(c, MHD_CONNECTION_OPTION_TIMEOUT, kStreamTimeoutS);
+  MHD_Result ok = MHD_queue_response(c, 200, r);
+  MHD_destroy_response(r);
+  return ok;
+}
+
 MHD_Result login(WebServer* s, MHD_Connection* c, const Request& req) {
   std::string token;
   int64_t retry = 0;
@@ -240,6 +297,7 @@ MHD_Result get(WebServer* s, MHD_Connection* c, const std::string& url) {
   if (!session) return error(c, 401, "PIN needed");
   if (url == "/api/status") return answer(c, 200, web_link_status(s->link, nullptr));
   if (url == "/api/events") return events(s, c);
+  if (url == "/api/video") return video(s, c);
   if (url == "/api/vocabulary") return answer(c, 200, web_vocabulary_json());
   if (url == "/api/settings") {
     std::string report = web_link_settings(s->link);
@@ -300,6 +358,11 @@ WebServer* web_server_start(const WebServerOptions& options, WebLink* link) {
   if (inet_pton(AF_INET, options.address.c_str(), &addr.sin_addr) != 1) return nullptr;
   auto* s = new WebServer;
   s->link = link;
+  if (link->video) {
+    link->video->watchers_max = options.video_watchers;
+    link->video->suspend = video_suspend;
+    link->video->resume = video_resume;
+  }
   s->pin.pin = options.pin;
   s->daemon = MHD_start_daemon(
       MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_ALLOW_SUSPEND_RESUME |
@@ -321,6 +384,9 @@ WebServer* web_server_start(const WebServerOptions& options, WebLink* link) {
 uint16_t web_server_port(const WebServer* s) { return s->port; }
 
 void web_server_notify(WebServer* s, bool changed, bool live) {
+  // Parked video watchers look again now and then, so that one whose
+  // browser has gone is noticed even while no video comes.
+  if (s->link->video) web_video_wake_all(s->link->video, false);
   uint64_t version = 0;
   if (changed) web_link_status(s->link, &version);
   int64_t now = now_ms();
@@ -347,11 +413,12 @@ void web_server_stop(WebServer* s) {
     s->quitting = true;
   }
   web_server_notify(s, false, false);
+  if (s->link->video) web_video_wake_all(s->link->video, true);
   // Let the resumed streams end before the daemon closes their connections.
   for (int i = 0; i < 50; i++) {
     {
       std::lock_guard<std::mutex> lock(s->mu);
-      if (s->streams == 0) break;
+      if (s->streams == 0 && !(s->link->video && web_video_watching(s->link->video))) break;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "tools/viewer_decode.h"
+#include "web/web_video.h"
 
 namespace {
 
@@ -22,6 +23,10 @@ constexpr size_t kHeader = 12;
 constexpr size_t kMessageMax = 1488;
 constexpr size_t kBurstMax = 64;
 constexpr int64_t kBatchMs = 25;
+// With video on, a burst (a key frame) is hundreds of datagrams; the receive
+// buffer holds a few of them and each wake-up takes up to this many.
+constexpr size_t kVideoBurstMax = 1024;
+constexpr int kReceiveBuffer = 4 << 20;
 
 int64_t now_ms() {
   using namespace std::chrono;
@@ -52,19 +57,41 @@ std::string read_health(const std::string& path) {
   return text;
 }
 
+// Sequence numbers tell whether video went missing between the daemon and
+// us: the numbers between two video datagrams belong to data messages (one
+// counter serves both channels) or to lost video.
+struct VideoSequence {
+  bool known = false;
+  uint32_t last = 0;
+  uint32_t data_between = 0;
+};
+
+bool video_lost(VideoSequence* s, uint32_t seq) {
+  uint32_t gap = seq - s->last - 1;
+  bool lost = s->known && gap != 0 && gap < 0x80000000u && gap > s->data_between;
+  s->known = true;
+  s->last = seq;
+  s->data_between = 0;
+  return lost;
+}
+
 void run(WebLink* l) {
   int64_t last_register = -kRegisterEveryMs, last_settings = -kSettingsEveryMs;
   int64_t last_health = -kHealthEveryMs, last_tick = 0;
   int64_t last_batch = 0;
-  bool was_reachable = false;
+  bool was_reachable = false, full = false;
+  VideoSequence sequence;
   std::vector<std::string> decoded;
   static uint8_t buf[65536];
   while (!l->stop.load()) {
     int64_t now = now_ms();
-    if (now - last_register >= kRegisterEveryMs) {
-      const uint8_t reg[2] = {0x00, 0x01};  // data only: no video for us
+    bool want_video = l->video && web_video_wanted(l->video, now);
+    if (now - last_register >= kRegisterEveryMs || want_video != full) {
+      // 00 00: full viewer (video too); 00 01: data only.
+      const uint8_t reg[2] = {0x00, static_cast<uint8_t>(want_video ? 0x00 : 0x01)};
       send_message(l->fd, reg, sizeof reg);
       last_register = now;
+      full = want_video;
     }
     int64_t due = l->settings_due_ms.load();
     bool have_report;
@@ -98,15 +125,31 @@ void run(WebLink* l) {
     int wait = static_cast<int>(kWebLinkTickMs - (now - last_tick));
     int ready = poll(&p, 1, wait < 0 ? 0 : wait);
     decoded.clear();
+    size_t count = 0;
     if (ready > 0) {
       // Decode outside the lock; a burst is folded in at once.
-      while (decoded.size() < kBurstMax) {
+      for (size_t video = 0; decoded.size() < kBurstMax && video < kVideoBurstMax;) {
         ssize_t n = recv(l->fd, buf, sizeof buf, MSG_DONTWAIT);
         if (n < 0) break;
+        count++;
+        // Little-endian, as the daemon writes it.
+        uint32_t seq = n >= static_cast<ssize_t>(kHeader)
+                           ? uint32_t{buf[7]} << 24 | buf[6] << 16 | buf[5] << 8 | buf[4]
+                           : 0;
+        if (n >= static_cast<ssize_t>(kHeader) && buf[0] == 0x42 && buf[1] == 0x01) {
+          video++;
+          // After the last watcher left, the daemon's video still arriving
+          // (until our data-only registration lands) is just dropped.
+          if (l->video && full)
+            web_video_feed(l->video, buf + kHeader, static_cast<size_t>(n) - kHeader,
+                           video_lost(&sequence, seq), now_ms());
+          continue;
+        }
+        if (n >= static_cast<ssize_t>(kHeader) && buf[0] == 0x42) sequence.data_between++;
         decoded.push_back(viewer_decode_json(buf, static_cast<size_t>(n)));
       }
     }
-    size_t count = decoded.size();
+    if (l->video) web_video_tick(l->video, now_ms());
     if (count) last_batch = now_ms();
     now = now_ms();
     bool tick = now - last_tick >= kWebLinkTickMs;
@@ -121,6 +164,7 @@ void run(WebLink* l) {
       WebSnapshot before = l->snap;
       for (const std::string& d : decoded) web_snapshot_apply(&l->snap, d, now);
       if (health_read) l->snap.health = health;
+      if (l->video) l->snap.video = web_video_status(l->video);
       bool reachable = web_snapshot_reachable(l->snap, now);
       before.last_datagram_ms = l->snap.last_datagram_ms;
       if (!(before == l->snap) || reachable != was_reachable) {
@@ -152,6 +196,9 @@ bool web_link_open(WebLink* l, const char* host, uint16_t port) {
     close(fd);
     return false;
   }
+  // Room for a burst of video datagrams (a key frame) between two batches;
+  // the kernel caps it at net.core.rmem_max.
+  setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &kReceiveBuffer, sizeof kReceiveBuffer);
   l->fd = fd;
   l->json = web_snapshot_json(l->snap, now_ms());
   return true;

@@ -2,6 +2,8 @@
 // daemon's viewer port (so only the daemon's datagrams arrive), registered
 // for data only and refreshed every second, one thread that folds what
 // arrives into the snapshot, and commands sent as a viewer sends them.
+// While somebody watches the video (web_video_wanted) the registration asks
+// for the video channel too, and its datagrams go to web_video_feed.
 #pragma once
 
 #include <netinet/in.h>
@@ -13,6 +15,8 @@
 #include <thread>
 
 #include "web/web_snapshot.h"
+
+struct WebVideo;
 
 struct WebLink {
   std::mutex mu;  // guards snap, json, version
@@ -30,6 +34,7 @@ struct WebLink {
   // the camera link is up.
   void (*on_change)(void* arg, bool changed, bool live) = nullptr;
   void* on_change_arg = nullptr;
+  WebVideo* video = nullptr;  // the video pipeline, when pqw-web serves video
 };
 
 // With batches of up to 25 ms, ticks come every 150-175 ms: below the 200 ms

@@ -225,6 +225,12 @@ std::string web_snapshot_json(const WebSnapshot& s, int64_t now_ms) {
   else
     cJSON_AddNullToObject(root, "health");
 
+  cJSON* video = s.video.empty() ? nullptr : cJSON_Parse(s.video.c_str());
+  if (video)
+    cJSON_AddItemToObject(root, "video", video);
+  else
+    cJSON_AddNullToObject(root, "video");
+
   char* text = cJSON_PrintUnformatted(root);
   std::string out = text ? text : "{}";
   cJSON_free(text);

@@ -58,6 +58,7 @@ struct WebSnapshot {
   uint32_t settings_version = 0;  // bumps with every configuration report
   std::string settings;           // the latest report as the daemon sent it
   std::string health;             // a JSON object from the health file, or ""
+  std::string video;              // a JSON object: the live video's state, or ""
 
   bool operator==(const WebSnapshot&) const = default;
 };

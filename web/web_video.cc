@@ -642,13 +642,15 @@ std::string status_json(WebVideo* v, size_t watchers) {
                         : v->parser.format == WebVideoFormat::none  ? "no video"
                         : !v->mux                                   ? "waiting for a key frame"
                                                                     : "";
-  char buf[320];
+  char buf[400];
   snprintf(buf, sizeof buf,
            "{\"format\":\"%s\",\"message\":\"%s\",\"width\":%d,\"height\":%d,\"fps\":%.0f,"
-           "\"watchers\":%zu,\"watchers_max\":%u}",
+           "\"watchers\":%zu,\"watchers_max\":%u,\"frames\":%llu,\"dropped\":%llu,\"gaps\":%llu}",
            format, message, v->mux ? v->info.width : 0, v->mux ? v->info.height : 0,
            v->mux ? (v->info.fps > 0 ? v->info.fps : v->measured_fps) : 0.0, watchers,
-           v->watchers_max);
+           v->watchers_max, static_cast<unsigned long long>(v->parser.frames),
+           static_cast<unsigned long long>(v->parser.dropped),
+           static_cast<unsigned long long>(v->gaps));
   return buf;
 }
 
@@ -656,6 +658,7 @@ std::string status_json(WebVideo* v, size_t watchers) {
 
 bool web_video_feed(WebVideo* v, const uint8_t* data, size_t n, bool lost, int64_t now_ms) {
   v->last_datagram_ms = now_ms;
+  if (lost) v->gaps++;
   v->frames.clear();
   web_video_parse(&v->parser, data, n, lost, &v->frames);
   bool woke = false;
@@ -692,6 +695,11 @@ bool web_video_wanted(WebVideo* v, int64_t now_ms) {
 std::string web_video_status(WebVideo* v) {
   std::lock_guard<std::mutex> lock(v->mu);
   return v->status;
+}
+
+size_t web_video_watching(WebVideo* v) {
+  std::lock_guard<std::mutex> lock(v->mu);
+  return v->watchers.size();
 }
 
 WebVideoWatcher* web_video_watch(WebVideo* v, int64_t now_ms) {

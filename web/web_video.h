@@ -132,6 +132,7 @@ struct WebVideo {
   bool clock_known = false;
   uint32_t last_clock = 0;
   int64_t last_datagram_ms = -1;
+  uint64_t gaps = 0;  // datagrams went missing before this many
   double measured_fps = 0;
   int64_t fps_window_ms = 0;
   unsigned fps_frames = 0;
@@ -148,6 +149,8 @@ void web_video_tick(WebVideo* v, int64_t now_ms);
 // kWebVideoLingerMs).
 bool web_video_wanted(WebVideo* v, int64_t now_ms);
 std::string web_video_status(WebVideo* v);
+// How many watch now.
+size_t web_video_watching(WebVideo* v);
 
 // A new watcher; nullptr when watchers_max watch already.
 WebVideoWatcher* web_video_watch(WebVideo* v, int64_t now_ms);
