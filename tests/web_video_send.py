@@ -25,8 +25,9 @@ def ffmpeg_present():
     return shutil.which("ffmpeg") is not None
 
 
-def make(out, parts, fps=30):
-    """Concatenated Annex B parts, each its own size (a new SPS at each)."""
+def make(out, parts, fps=30, bitrate=None):
+    """Concatenated Annex B parts, each its own size (a new SPS at each);
+    with bitrate ("8M"), at that constant rate (filler data included)."""
     if os.path.exists(out):
         return out
     tmp = out + ".tmp"
@@ -47,8 +48,11 @@ def make(out, parts, fps=30):
                  "-i", "testsrc2=size=%s:rate=%d" % (size, fps), "-t", str(seconds),
                  "-vf", ",".join(boxes), "-c:v", "libx264", "-profile:v", "baseline",
                  "-pix_fmt", "yuv420p", "-g", str(2 * fps), "-keyint_min", str(2 * fps),
-                 "-sc_threshold", "0", "-x264-params", "repeat-headers=1", "-b:v", "2M",
-                 "-f", "h264", part], check=True)
+                 "-sc_threshold", "0"] +
+                (["-x264-params", "repeat-headers=1:nal-hrd=cbr", "-b:v", bitrate, "-minrate", bitrate,
+                  "-maxrate", bitrate, "-bufsize", bitrate] if bitrate else
+                 ["-x264-params", "repeat-headers=1", "-b:v", "2M"]) +
+                ["-f", "h264", part], check=True)
             with open(part, "rb") as f:
                 all_parts.write(f.read())
             os.unlink(part)
@@ -112,7 +116,9 @@ def send(path, host, port, fps=30.0, loss=0.0, loss_from=0.0, loss_to=0.0, log=N
                     sent += 1
                 at += n
             if logf:
-                logf.write("%d %.6f\n" % (frame, time.time()))
+                # The frame's place in the file (its stripe number) and when
+                # its last datagram went.
+                logf.write("%d %.6f\n" % (frame % len(ends), time.time()))
                 logf.flush()
             frame += 1
         if not loop:

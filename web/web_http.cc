@@ -190,8 +190,8 @@ ssize_t video_read(void* cls, uint64_t, char* buf, size_t max) {
   auto* vs = static_cast<VideoStream*>(cls);
   // With nothing queued the watcher is parked (suspended) until a fragment
   // or a tick wakes it.
-  long n =
-      web_video_take(vs->video, vs->watcher, reinterpret_cast<uint8_t*>(buf), max, vs->connection);
+  long n = web_video_take(vs->video, vs->watcher, reinterpret_cast<uint8_t*>(buf), max,
+                          vs->connection, now_ms());
   return n < 0 ? MHD_CONTENT_READER_END_OF_STREAM : static_cast<ssize_t>(n);
 }
 
@@ -216,8 +216,8 @@ MHD_Result video(WebServer* s, MHD_Connection* c) {
   WebVideoWatcher* w = web_video_watch(v, now_ms());
   if (!w)
     return answer(c, 503,
-                  "{\"error\":\"the video has as many watchers as it takes (" +
-                      std::to_string(v->watchers_max) + "); try again later\"}",
+                  "{\"error\":\"too many watchers: at most " + std::to_string(v->watchers_max) +
+                      " may watch the video at once; try again later\"}",
                   "application/json", {{"Retry-After", "5"}});
   auto* vs = new VideoStream{v, w, c};
   MHD_Response* r = MHD_create_response_from_callback(MHD_SIZE_UNKNOWN, kWebVideoBlock, video_read,

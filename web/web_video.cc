@@ -722,9 +722,17 @@ void web_video_leave(WebVideo* v, WebVideoWatcher* w, int64_t now_ms) {
   delete w;
 }
 
-long web_video_take(WebVideo* v, WebVideoWatcher* w, uint8_t* buf, size_t max, void* handle) {
+long web_video_take(WebVideo* v, WebVideoWatcher* w, uint8_t* buf, size_t max, void* handle,
+                    int64_t now_ms) {
   std::lock_guard<std::mutex> lock(v->mu);
   if (v->quitting) return -1;
+  if (w->last_sent_ms < 0) w->last_sent_ms = now_ms;
+  if (w->queue.empty() && max >= 8 && now_ms - w->last_sent_ms >= kWebVideoKeepAliveMs) {
+    static const uint8_t kFree[8] = {0, 0, 0, 8, 'f', 'r', 'e', 'e'};
+    memcpy(buf, kFree, sizeof kFree);
+    w->last_sent_ms = now_ms;
+    return sizeof kFree;
+  }
   size_t copied = 0;
   while (copied < max && !w->queue.empty()) {
     const std::string& front = *w->queue.front();
@@ -738,6 +746,7 @@ long web_video_take(WebVideo* v, WebVideoWatcher* w, uint8_t* buf, size_t max, v
       w->offset = 0;
     }
   }
+  if (copied) w->last_sent_ms = now_ms;
   if (copied == 0 && v->suspend) {
     w->waiting = handle;
     v->suspend(handle);

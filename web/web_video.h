@@ -98,9 +98,14 @@ struct WebVideoWatcher {
   uint64_t init_sent = 0;           // generation of the init segment it has
   uint64_t overflows = 0;
   void* waiting = nullptr;  // the HTTP side's handle while it waits for bytes
+  int64_t last_sent_ms = -1;
 };
 
 inline constexpr size_t kWebVideoQueueMax = 3 << 20;  // ~3 s at 8 Mbit/s
+// A watcher with nothing to send gets an empty "free" box this often: a
+// browser that has gone is noticed by the failed write, not only once video
+// flows again.
+inline constexpr int64_t kWebVideoKeepAliveMs = 1000;
 inline constexpr unsigned kWebVideoWatchersDefault = 4;
 // After the last watcher leaves pqw-web stays a full viewer this long (a page
 // reload does not drop the stream), then goes back to data only.
@@ -155,8 +160,10 @@ size_t web_video_watching(WebVideo* v);
 // A new watcher; nullptr when watchers_max watch already.
 WebVideoWatcher* web_video_watch(WebVideo* v, int64_t now_ms);
 void web_video_leave(WebVideo* v, WebVideoWatcher* w, int64_t now_ms);
-// Copies up to max queued bytes. With none it parks the watcher (suspend
-// with handle) and returns 0; -1 once pqw-web is stopping.
-long web_video_take(WebVideo* v, WebVideoWatcher* w, uint8_t* buf, size_t max, void* handle);
+// Copies up to max (>= 8) queued bytes, or a keep-alive box when due. With
+// none it parks the watcher (suspend with handle) and returns 0; -1 once
+// pqw-web is stopping.
+long web_video_take(WebVideo* v, WebVideoWatcher* w, uint8_t* buf, size_t max, void* handle,
+                    int64_t now_ms);
 // Wakes every parked watcher (they end when quitting is set).
 void web_video_wake_all(WebVideo* v, bool quitting);

@@ -224,7 +224,7 @@ std::string drain(WebVideo* v, WebVideoWatcher* w) {
   std::string got;
   uint8_t buf[4096];
   long n;
-  while ((n = web_video_take(v, w, buf, sizeof buf, nullptr)) > 0)
+  while ((n = web_video_take(v, w, buf, sizeof buf, nullptr, 0)) > 0)
     got.append(reinterpret_cast<char*>(buf), static_cast<size_t>(n));
   return got;
 }
@@ -300,6 +300,13 @@ TEST(WebVideoPipeline, WatchersAreCappedAndLingerAfterTheLast) {
   EXPECT_NE(a, nullptr);
   EXPECT_NE(b, nullptr);
   EXPECT_EQ(web_video_watch(&v, 0), nullptr);
+  // Nothing to send: a keep-alive box once a second, so a gone browser is
+  // noticed by the failed write.
+  uint8_t buf[64];
+  EXPECT_EQ(web_video_take(&v, a, buf, sizeof buf, nullptr, 0), 0);
+  EXPECT_EQ(web_video_take(&v, a, buf, sizeof buf, nullptr, kWebVideoKeepAliveMs - 1), 0);
+  ASSERT_EQ(web_video_take(&v, a, buf, sizeof buf, nullptr, kWebVideoKeepAliveMs), 8);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(buf), 8), std::string("\0\0\0\010free", 8));
   web_video_leave(&v, a, 100);
   web_video_leave(&v, b, 200);
   EXPECT_TRUE(web_video_wanted(&v, 200 + kWebVideoLingerMs - 1));

@@ -136,7 +136,9 @@
       }
       if (b.length - at < size) break;
       at += size;
-      if (t === 'moov' || t === 'mdat') {
+      if ((t === 'free' || t === 'skip') && at - size === groupStart) {
+        groupStart = at;  // the server's keep-alive while no video comes
+      } else if (t === 'moov' || t === 'mdat') {
         const seg = b.subarray(groupStart, at);
         if (t === 'moov') newInit(r, seg);
         r.pending.push(seg);
