@@ -205,8 +205,9 @@
       if (lag > JUMP_LAG || video.currentTime < buf.start(0)) {
         video.currentTime = Math.max(buf.start(buf.length - 1), end - 0.1);
       }
-      // A little faster while behind, so the picture catches up smoothly.
-      video.playbackRate = lag > LIVE_LAG ? 1.1 : 1.0;
+      // A little faster while behind, so the picture catches up smoothly
+      // and stays well inside LIVE_LAG.
+      video.playbackRate = lag > LIVE_LAG ? 1.25 : lag > LIVE_LAG / 2 ? 1.05 : 1.0;
       if (video.paused) video.play().catch(() => {});
       if (video.currentTime - buf.start(0) > KEEP_BACK * 2) trim(r, KEEP_BACK);
     }
