@@ -153,6 +153,24 @@ void stream_free(void* cls) {
   delete st;
 }
 
+// A response without an end, written by read as its bytes come; done runs
+// when the connection goes (or here, when the response cannot be made).
+MHD_Result endless(MHD_Connection* c, const char* type, size_t block,
+                   MHD_ContentReaderCallback read, MHD_ContentReaderFreeCallback done, void* cls) {
+  MHD_Response* r = MHD_create_response_from_callback(MHD_SIZE_UNKNOWN, block, read, cls, done);
+  if (!r) {
+    done(cls);
+    return MHD_NO;
+  }
+  MHD_add_response_header(r, "Content-Type", type);
+  MHD_add_response_header(r, "Cache-Control", "no-store");
+  MHD_add_response_header(r, "X-Content-Type-Options", "nosniff");
+  MHD_set_connection_option(c, MHD_CONNECTION_OPTION_TIMEOUT, kStreamTimeoutS);
+  MHD_Result ok = MHD_queue_response(c, 200, r);
+  MHD_destroy_response(r);
+  return ok;
+}
+
 MHD_Result events(WebServer* s, MHD_Connection* c) {
   auto* st = new Stream;
   st->server = s;
@@ -165,19 +183,7 @@ MHD_Result events(WebServer* s, MHD_Connection* c) {
     }
     s->streams++;
   }
-  MHD_Response* r =
-      MHD_create_response_from_callback(MHD_SIZE_UNKNOWN, 4096, stream_read, st, stream_free);
-  if (!r) {
-    stream_free(st);
-    return MHD_NO;
-  }
-  MHD_add_response_header(r, "Content-Type", "text/event-stream");
-  MHD_add_response_header(r, "Cache-Control", "no-store");
-  MHD_add_response_header(r, "X-Content-Type-Options", "nosniff");
-  MHD_set_connection_option(c, MHD_CONNECTION_OPTION_TIMEOUT, kStreamTimeoutS);
-  MHD_Result ok = MHD_queue_response(c, 200, r);
-  MHD_destroy_response(r);
-  return ok;
+  return endless(c, "text/event-stream", 4096, stream_read, stream_free, st);
 }
 
 struct VideoStream {
@@ -219,20 +225,7 @@ MHD_Result video(WebServer* s, MHD_Connection* c) {
                   "{\"error\":\"too many watchers: at most " + std::to_string(v->watchers_max) +
                       " may watch the video at once; try again later\"}",
                   "application/json", {{"Retry-After", "5"}});
-  auto* vs = new VideoStream{v, w, c};
-  MHD_Response* r = MHD_create_response_from_callback(MHD_SIZE_UNKNOWN, kWebVideoBlock, video_read,
-                                                      vs, video_free);
-  if (!r) {
-    video_free(vs);
-    return MHD_NO;
-  }
-  MHD_add_response_header(r, "Content-Type", "video/mp4");
-  MHD_add_response_header(r, "Cache-Control", "no-store");
-  MHD_add_response_header(r, "X-Content-Type-Options", "nosniff");
-  MHD_set_connection_option(c, MHD_CONNECTION_OPTION_TIMEOUT, kStreamTimeoutS);
-  MHD_Result ok = MHD_queue_response(c, 200, r);
-  MHD_destroy_response(r);
-  return ok;
+  return endless(c, "video/mp4", kWebVideoBlock, video_read, video_free, new VideoStream{v, w, c});
 }
 
 MHD_Result login(WebServer* s, MHD_Connection* c, const Request& req) {

@@ -25,6 +25,7 @@ bool is_vcl(int type) { return type == kNalSlice || type == kNalIdr; }
 void drop_gathered(WebVideoParser* p) {
   if (p->au_vcl) p->dropped++;
   p->au = WebVideoFrame{};
+  p->au_bytes = 0;
   p->au_vcl = false;
   p->fu.clear();
   p->fu_active = false;
@@ -43,6 +44,7 @@ void finish_au(WebVideoParser* p, std::vector<WebVideoFrame>* out) {
   }
   p->au = WebVideoFrame{};
   p->au_vcl = false;
+  p->au_bytes = 0;
 }
 
 // A slice whose first_mb_in_slice is 0 (ue(v) "1") starts a picture, as do
@@ -62,10 +64,12 @@ void take_nal(WebVideoParser* p, const uint8_t* nal, size_t n, std::vector<WebVi
   }
   int type = nal[0] & 0x1f;
   if (p->au_vcl && n > 1 && starts_picture(nal)) finish_au(p, out);
-  if (p->au.nals.size() >= 256) {  // no real picture has this many slices
+  // No real picture has this many slices or bytes.
+  if (p->au.nals.size() >= 256 || p->au_bytes + n > kWebVideoFrameMax) {
     drop_gathered(p);
     return;
   }
+  p->au_bytes += n;
   p->au.nals.emplace_back(reinterpret_cast<const char*>(nal), n);
   if (is_vcl(type)) p->au_vcl = true;
   if (type == kNalIdr) p->au.key = true;

@@ -50,6 +50,7 @@ struct WebVideoParser {
   WebVideoFrame au;         // the access unit being gathered
   bool au_vcl = false;      // it holds a slice already
   bool au_broken = false;   // a part of it was lost
+  size_t au_bytes = 0;      // in au.nals
 
   bool rtp_seq_known = false;
   uint16_t rtp_seq = 0;
@@ -61,8 +62,9 @@ struct WebVideoParser {
 
 // How many datagrams the parser looks at before it calls the format unknown.
 inline constexpr unsigned kWebVideoProbeDatagrams = 48;
-// The largest NAL unit taken (a 4K intra frame is well under this).
+// The largest NAL unit and frame taken (a 4K intra frame is well under).
 inline constexpr size_t kWebVideoNalMax = 4 << 20;
+inline constexpr size_t kWebVideoFrameMax = 8 << 20;
 
 // One video payload; lost: datagrams went missing just before it. Complete
 // access units are appended to out.

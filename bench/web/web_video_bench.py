@@ -19,9 +19,7 @@ Loopback only; every wait is bounded. By hand (bench/web/run.sh)."""
 import json
 import os
 import signal
-import socket
 import statistics
-import subprocess
 import sys
 import tempfile
 import threading
@@ -29,18 +27,10 @@ import time
 import urllib.request
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tests"))
+import web_browser_support as support  # noqa: E402
 import web_video_send  # noqa: E402
 
-CHROMIUM = "/usr/bin/chromium"
-DRIVER = "/usr/bin/chromedriver"
-
-
-def free_port(kind):
-    s = socket.socket(socket.AF_INET, kind)
-    s.bind(("127.0.0.1", 0))
-    p = s.getsockname()[1]
-    s.close()
-    return p
+wait_for = support.wait_for
 
 
 def cpu_seconds(pid):
@@ -53,19 +43,6 @@ def peak_rss_kb(pid):
         if line.startswith("VmHWM:"):
             return int(line.split()[1])
     return 0
-
-
-def wait_for(what, cond, timeout):
-    end = time.monotonic() + timeout
-    while time.monotonic() < end:
-        try:
-            v = cond()
-            if v:
-                return v
-        except Exception:
-            pass
-        time.sleep(0.1)
-    raise RuntimeError("timed out waiting for " + what)
 
 
 def reader(url, stop, counts, i):
@@ -106,46 +83,11 @@ v.requestVideoFrameCallback(onFrame);
 """.replace("BITS", str(web_video_send.STRIPE_BITS))
 
 
-def start_stack(bin_dir, work, watchers_max=4):
-    viewer_port = free_port(socket.SOCK_DGRAM)
-    video_port = free_port(socket.SOCK_DGRAM)
-    daemon = subprocess.Popen(
-        [os.path.join(bin_dir, "pelquarinthos-wired"), "--sim", "--sim-dir", os.path.join(work, "sim"),
-         "--shm-prefix", "pqwvbench%d" % os.getpid(), "--viewer-port", str(viewer_port),
-         "--video-port", str(video_port), "--djigo-port", str(free_port(socket.SOCK_STREAM))],
-        stdout=open(os.path.join(work, "daemon.out"), "w"), stderr=subprocess.STDOUT, start_new_session=True)
-    web, port = start_web(bin_dir, work, viewer_port, watchers_max)
-    return daemon, web, port, video_port
-
-
-def start_web(bin_dir, work, viewer_port, watchers_max=4):
-    out = os.path.join(work, "web.out")
-    web = subprocess.Popen(
-        [os.path.join(bin_dir, "pqw-web"), "--listen", "127.0.0.1:0", "--daemon", "127.0.0.1:%d" % viewer_port,
-         "--health", os.path.join(work, "health.json"), "--video-watchers", str(watchers_max)],
-        stdout=open(out, "w"), stderr=subprocess.STDOUT)
-    line = wait_for("pqw-web", lambda: "listening on" in open(out).read() and open(out).read(), 5)
-    return web, int(line.split("listening on ")[1].split(",")[0].rsplit(":", 1)[1])
-
-
-def browser(work):
-    from selenium import webdriver
-    from selenium.webdriver.chrome.service import Service
-    opts = webdriver.ChromeOptions()
-    opts.binary_location = CHROMIUM
-    for a in ["--headless=new", "--no-sandbox", "--disable-gpu", "--no-first-run",
-              "--disable-background-networking", "--disable-component-update", "--disable-sync",
-              "--disable-dev-shm-usage", "--autoplay-policy=no-user-gesture-required",
-              "--user-data-dir=" + os.path.join(work, "chromium")]:
-        opts.add_argument(a)
-    opts.add_experimental_option("mobileEmulation", {
-        "deviceMetrics": {"width": 360, "height": 740, "pixelRatio": 3.0, "touch": True}})
-    return webdriver.Chrome(service=Service(DRIVER, log_path=os.path.join(work, "driver.log")), options=opts)
-
-
 def run_case(bin_dir, stream, rate, watchers, seconds):
     work = tempfile.mkdtemp(prefix="pqw-video-bench-")
-    daemon, web, port, video_port = start_stack(bin_dir, work)
+    shm = "pqwvbench%d" % os.getpid()
+    daemon, viewer_port, video_port = support.start_daemon(bin_dir, work, shm)
+    web, port = support.start_web(bin_dir, work, "127.0.0.1", viewer_port, 4)
     stop = threading.Event()
     log = os.path.join(work, "frames.log")
     sender = threading.Thread(target=lambda: web_video_send.send(
@@ -158,7 +100,7 @@ def run_case(bin_dir, stream, rate, watchers, seconds):
         c0, t0 = cpu_seconds(web.pid), time.monotonic()
         time.sleep(4)
         base = (cpu_seconds(web.pid) - c0) / (time.monotonic() - t0) * 100
-        driver = browser(work)
+        driver = support.phone_browser(work)
         driver.get("http://127.0.0.1:%d/" % port)
         wait_for("the picture", lambda: driver.execute_script(
             "const v = document.getElementById('video'); return v && v.videoWidth > 0"), 20)
@@ -174,11 +116,7 @@ def run_case(bin_dir, stream, rate, watchers, seconds):
         cpu = (cpu_seconds(web.pid) - c0) / (time.monotonic() - t0) * 100
         frames = driver.execute_script("return window.pqwBench")
         status = json.loads(urllib.request.urlopen("http://127.0.0.1:%d/api/status" % port, timeout=2).read())
-        sent = {}
-        for ln in open(log).read().split("\n"):
-            if ln:
-                f, t = ln.split()
-                sent[int(f)] = float(t) * 1000
+        sent = support.sent_times(log)
         lat = sorted(shown - sent[n] for n, shown in frames if n in sent and 0 < shown - sent[n] < 5000)
         rss = peak_rss_kb(web.pid)
         return {"rate": rate, "watchers": watchers, "cpu": cpu, "base": base,
@@ -192,23 +130,13 @@ def run_case(bin_dir, stream, rate, watchers, seconds):
         stop.set()
         if driver:
             driver.quit()
-        for p in (web, daemon):
-            p.send_signal(signal.SIGTERM)
-            try:
-                p.wait(3)
-            except subprocess.TimeoutExpired:
-                p.kill()
-        for shm in ("hud_mem", "config_mem"):
-            try:
-                os.unlink("/dev/shm/pqwvbench%d%s" % (os.getpid(), shm))
-            except OSError:
-                pass
+        support.stop_all([daemon, web], shm)
 
 
 def load(bin_dir, viewer_port):
     """pqw-web and four watchers beside a running daemon until SIGTERM."""
     work = tempfile.mkdtemp(prefix="pqw-video-load-")
-    web, port = start_web(bin_dir, work, viewer_port)
+    web, port = support.start_web(bin_dir, work, "127.0.0.1", viewer_port, 4)
     stop = threading.Event()
     signal.signal(signal.SIGTERM, lambda *_: stop.set())
     counts = [0] * 4

@@ -34,6 +34,7 @@
   let hiddenByTap = localStorage.getItem('pqw-video-hidden') === '1';
   let retryTimer = 0;
   let lastFrames = 0, lastFramesAt = performance.now(), framesSeenAt = 0;
+  let damagedAt = -1e9, damagedRun = 0;
 
   function say(text) {
     msg.textContent = text;
@@ -68,10 +69,23 @@
   }
 
   function retry(ms, text) {
+    // What the browser said, for whoever debugs (and the tests).
+    if (video.error) slot.dataset.error = video.error.code + ' ' + (video.error.message || '');
     stop();
     if (text) say(text);
     clearTimeout(retryTimer);
     retryTimer = setTimeout(start, ms);
+  }
+
+  // A frame the decoder refuses (a datagram lost before the daemon leaves a
+  // hole the byte stream cannot show) ends the element's pipeline: start
+  // again at once, at the next key frame; back off if it keeps happening.
+  function damaged() {
+    if (!run) return;
+    const now = performance.now();
+    damagedRun = now - damagedAt < 10000 ? damagedRun + 1 : 1;
+    damagedAt = now;
+    retry(Math.min(150 * damagedRun, 3000), 'picture damaged; it comes back at the next key frame');
   }
 
   function start() {
@@ -159,12 +173,13 @@
         // segment or a skip to the next key frame leaves no gap.
         r.sb.mode = 'sequence';
         r.sb.addEventListener('updateend', () => pump(r));
-        r.sb.addEventListener('error', () => retry(1000, 'the picture could not be decoded; reconnecting'));
+        r.sb.addEventListener('error', damaged);
       } else if (codec !== r.codec && r.sb.changeType) {
         r.pending.push({changeType: 'video/mp4; codecs="' + codec + '"'});
       }
       r.codec = codec;
     } catch (e) {
+      slot.dataset.error = String(e);
       retry(5000, 'this browser cannot show this video (' + codec + ')');
     }
   }
@@ -184,6 +199,7 @@
         r.pending.unshift(next);
         trim(r, 1);
       } else {
+        slot.dataset.error = String(e);
         retry(1000, 'the picture could not be shown; reconnecting');
       }
     }
@@ -256,6 +272,6 @@
     // starts at the next key frame.
     if (document.hidden) stop(); else start();
   });
-  video.addEventListener('error', () => { if (run) retry(1000, 'the picture could not be decoded; reconnecting'); });
+  video.addEventListener('error', damaged);
   setHidden(hiddenByTap);
 })();
