@@ -2,6 +2,7 @@
 bounded wait, headless Chromium at phone size, and stopping what they
 started."""
 import os
+import shutil
 import signal
 import socket
 import subprocess
@@ -75,6 +76,19 @@ def start_web(bin_dir, work, listen, viewer_port, watchers_max):
         stdout=open(out, "w"), stderr=subprocess.STDOUT)
     line = wait_for("pqw-web to listen", lambda: "listening on" in open(out).read() and open(out).read(), 5)
     return web, int(line.split("listening on ")[1].split(",")[0].rsplit(":", 1)[1])
+
+
+def finish(driver, procs, shm_prefix, work, ok):
+    """Closes the browser, stops the programs (last started first), removes
+    the daemon's shared memory and the work folder (kept after a failure
+    with PQW_E2E_KEEP=1)."""
+    if driver:
+        driver.quit()
+    stop_all(procs, shm_prefix)
+    if ok or os.environ.get("PQW_E2E_KEEP") != "1":
+        shutil.rmtree(work, ignore_errors=True)
+    else:
+        print("kept " + work)
 
 
 def stop_all(procs, shm_prefix):

@@ -17,6 +17,9 @@ import sys
 import tempfile
 import time
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import web_browser_support as support  # noqa: E402
+
 SKIP = 77
 CHROMIUM = "/usr/bin/chromium"
 DRIVER = "/usr/bin/chromedriver"
@@ -144,25 +147,7 @@ def main():
         ok = True
         print("web_browser_test: passed")
     finally:
-        if driver:
-            driver.quit()
-        for p in reversed(procs):
-            if p.poll() is None:
-                p.send_signal(signal.SIGTERM)
-                try:
-                    p.wait(3)
-                except subprocess.TimeoutExpired:
-                    p.kill()
-                    p.wait()
-        for shm in ("hud_mem", "config_mem"):
-            try:
-                os.unlink("/dev/shm/pqwwebbrowser%d%s" % (os.getpid(), shm))
-            except OSError:
-                pass
-        if ok or os.environ.get("PQW_E2E_KEEP") != "1":
-            shutil.rmtree(work, ignore_errors=True)
-        else:
-            print("kept " + work)
+        support.finish(driver, procs, "pqwwebbrowser%d" % os.getpid(), work, ok)
     return 0
 
 

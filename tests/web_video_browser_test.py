@@ -206,13 +206,7 @@ def main():
         print("web_video_browser_test: passed")
     finally:
         stop_sending.set()
-        if driver:
-            driver.quit()
-        support.stop_all(procs, shm)
-        if ok or os.environ.get("PQW_E2E_KEEP") != "1":
-            shutil.rmtree(work, ignore_errors=True)
-        else:
-            print("kept " + work)
+        support.finish(driver, procs, shm, work, ok)
     return 0
 
 
