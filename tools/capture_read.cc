@@ -90,7 +90,8 @@ bool read_pcap(FILE* file, Sink* sink, std::string* error) {
     pcap_close(pc);
     return false;
   }
-  sink->report->format = "pcap";
+  // pcapng files report the section header's version, 1; pcap files 2.
+  sink->report->format = pcap_major_version(pc) == 1 ? "pcapng" : "pcap";
   uint64_t record = 0;
   for (;;) {
     pcap_pkthdr* h = nullptr;
