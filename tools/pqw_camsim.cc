@@ -428,7 +428,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   if (!log_path.empty()) {
-    cs.log = fopen(log_path.c_str(), "a");
+    cs.log = fopen(log_path.c_str(), "ae");
     if (!cs.log) {
       fprintf(stderr, "pqw-camsim: cannot open %s: %s\n", log_path.c_str(), strerror(errno));
       return 1;
