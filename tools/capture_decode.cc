@@ -125,13 +125,16 @@ void capture_decoder_frame(CaptureDecoder* d, const CaptureFrame& f) {
   d->current_id = f.can_id;
   bool from_camera = f.can_id == kCanIdCamera;
   track(d, &d->track[from_camera ? 0 : 1], f.can_id, f);
-  // The reassembly takes classic frames; a CAN FD frame goes in 8 bytes at a time.
+  // The reassembly takes classic frames; a CAN FD frame goes in 8 bytes at a
+  // time. An empty frame goes in too: its scan may deliver a packet waiting.
   CanAssembler* a = from_camera ? &d->from_camera : &d->from_daemon;
-  for (size_t off = 0; off < f.len; off += 8) {
+  size_t off = 0;
+  do {
     uint8_t n = static_cast<uint8_t>(f.len - off > 8 ? 8 : f.len - off);
     if (can_assembler_accept(a, f.data + off, n))
       can_assembler_push(a, f.data + off, n, on_packet, d);
-  }
+    off += 8;
+  } while (off < f.len);
 }
 
 void capture_decoder_finish(CaptureDecoder* d) {
