@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -24,9 +25,22 @@ struct Entry {
 
 struct Capture {
   std::atomic<bool> on{false};
-  std::mutex ring_mutex;  // held for one copy in or one batch out
-  Entry ring[kCanCaptureRing];
-  size_t head = 0, count = 0;
+  // A bounded multi-producer ring without a lock: a producer claims a slot
+  // by advancing tail, fills it and publishes it through the slot's sequence
+  // (pos + 1); the one consumer reads it and frees it for the next round
+  // (pos + kCanCaptureRing). A full ring is a slot whose sequence still says
+  // "not yet consumed": the producer drops the frame, it never waits.
+  struct Slot {
+    std::atomic<size_t> sequence{0};
+    Entry entry;
+  };
+  Slot ring[kCanCaptureRing];
+  std::atomic<size_t> tail{0};
+  size_t head = 0;  // the consumer's, under file_mutex
+
+  Capture() {
+    for (size_t i = 0; i < kCanCaptureRing; i++) ring[i].sequence.store(i);
+  }
 
   // The writer's side: only the pqw-capture thread (or a test) touches it.
   std::mutex file_mutex;
@@ -143,12 +157,21 @@ void can_capture_frame(uint32_t can_id, const uint8_t* data, uint8_t len) {
           len > 8 ? static_cast<uint8_t>(8) : len,
           {}};
   memcpy(e.data, data, e.len);
-  {
-    std::lock_guard<std::mutex> lock(g_cap.ring_mutex);
-    if (g_cap.count < kCanCaptureRing) {
-      g_cap.ring[(g_cap.head + g_cap.count) % kCanCaptureRing] = e;
-      g_cap.count++;
-      return;
+  size_t pos = g_cap.tail.load(std::memory_order_relaxed);
+  for (;;) {
+    Capture::Slot& slot = g_cap.ring[pos % kCanCaptureRing];
+    size_t seq = slot.sequence.load(std::memory_order_acquire);
+    auto diff = static_cast<std::ptrdiff_t>(seq - pos);
+    if (diff == 0) {
+      if (g_cap.tail.compare_exchange_weak(pos, pos + 1, std::memory_order_relaxed)) {
+        slot.entry = e;
+        slot.sequence.store(pos + 1, std::memory_order_release);
+        return;
+      }
+    } else if (diff < 0) {
+      break;  // full: the writer thread has not emptied this slot yet
+    } else {
+      pos = g_cap.tail.load(std::memory_order_relaxed);
     }
   }
   health_add(HEALTH_CAPTURE_DROPPED);
@@ -157,19 +180,12 @@ void can_capture_frame(uint32_t can_id, const uint8_t* data, uint8_t len) {
 void can_capture_drain() {
   std::lock_guard<std::mutex> file_lock(g_cap.file_mutex);
   for (;;) {
-    // A batch at a time, so the ring lock is never held across a disk write.
-    Entry batch[256];
-    size_t n = 0;
-    {
-      std::lock_guard<std::mutex> lock(g_cap.ring_mutex);
-      while (n < 256 && g_cap.count > 0) {
-        batch[n++] = g_cap.ring[g_cap.head];
-        g_cap.head = (g_cap.head + 1) % kCanCaptureRing;
-        g_cap.count--;
-      }
-    }
-    if (n == 0) break;
-    for (size_t i = 0; i < n; i++) write_entry(batch[i]);
+    Capture::Slot& slot = g_cap.ring[g_cap.head % kCanCaptureRing];
+    if (slot.sequence.load(std::memory_order_acquire) != g_cap.head + 1) break;
+    Entry e = slot.entry;
+    slot.sequence.store(g_cap.head + kCanCaptureRing, std::memory_order_release);
+    g_cap.head++;
+    write_entry(e);
   }
   if (g_cap.file) fflush(g_cap.file);
 }

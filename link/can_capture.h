@@ -3,9 +3,9 @@
 // `tcpdump -i can0 -w` writes, so that pqw-decode, pqw-camsim --replay and
 // Wireshark read both alike.
 //
-// The link never waits for the disk: the reader and the writers put frames
-// into a ring of kCanCaptureRing entries under a mutex held for one copy;
-// the pqw-capture thread empties it every 20 ms into the file. A frame that
+// The link never waits for the disk nor for the capture thread: the reader
+// and the writers put frames into a lock-free ring of kCanCaptureRing
+// entries; the pqw-capture thread empties it every 20 ms into the file. A frame that
 // finds the ring full, or that the disk refuses, is dropped and counted
 // (health counter capture_dropped). A file that would pass its size cap is
 // closed and rotated: FILE -> FILE.1 -> ... -> FILE.<keep>, the oldest gone.
