@@ -351,6 +351,8 @@ def main():
         wait_for("the PIN screen", lambda: shown("pin"), 5)
         assert not shown("app") and not shown("bar")
         assert driver.switch_to.active_element == el("pin"), "the PIN field has no focus"
+        time.sleep(1.1)  # a second's repaint must not put the old status back
+        assert text("status") == "PIN needed" and not shown("age"), text("status")
         shot("pin")
         el("pin").send_keys("999999")
         el("pin-go").click()

@@ -59,7 +59,7 @@ async function post(url, body, what, needCamera) {
 }
 const CAMERA = true;
 const command = (o, what, daemonOnly) => post('/api/command', o, what || o.cmd, !daemonOnly);
-const setting = (o) => post('/api/settings', o, 'Setting ' + o.name, false);
+const setting = (o, what) => post('/api/settings', o, what || o.name, false);
 
 // --- showing values -----------------------------------------------------
 
@@ -107,7 +107,10 @@ function ageText() {
   return 'last seen ' + (s < 120 ? s + ' s' : Math.round(s / 60) + ' min') + ' ago';
 }
 
+let locked = false;  // the PIN screen is up: it owns the header
+let wasLive = false;
 function paintStatus() {
+  if (locked) return;
   const st = $('status');
   if (!streamUp) {
     st.textContent = 'console not reachable';
@@ -120,6 +123,9 @@ function paintStatus() {
   $('age').textContent = age;
   $('age').hidden = !age;
   const live = age === '';
+  // A refusal for a loss that is over is no longer true.
+  if (live && !wasLive && $('msg').className === 'bad') $('msg').hidden = true;
+  wasLive = live;
   for (const id of ['live', 'controls', 'bar']) $(id).classList.toggle('stale', !live);
 }
 setInterval(paintStatus, 1000);
@@ -159,7 +165,7 @@ function render(s) {
   show('v-video', s.link.video ? 'yes' : 'no');
   show('v-rig', s.link.device_mode);
   $('t-file').hidden = !c.files_readable;
-  show('v-file', c.newest_file || 'none');
+  show('v-file', c.newest_file);
   const h = $('v-health');
   h.hidden = !s.health;
   if (s.health) h.textContent = 'Health ' + JSON.stringify(s.health, null, 1);
@@ -427,7 +433,8 @@ async function applyGroup(fs) {
   const dirty = groupState(fs);
   const names = [...new Set(dirty.map((el) => el.dataset.name))];
   const effects = [...new Set(names.map((n) => CONSEQUENCE[n]).filter(Boolean))];
-  if (effects.length && !(await ask('Apply? ' + effects.join('; ') + '.'))) return;
+  const effect = effects.join('; ');
+  if (effect && !(await ask('Apply? ' + effect[0].toUpperCase() + effect.slice(1) + '.'))) return;
   for (const name of names) {
     const els = [...fs.querySelectorAll('[data-name="' + name + '"]')];
     const o = {name};
@@ -445,7 +452,8 @@ async function applyGroup(fs) {
     } else {
       o.value = fieldValue(els[0]);
     }
-    if (!(await setting(o))) return;
+    const what = name === 'wifi' ? 'Wi-Fi settings' : els[0].closest('label').textContent.trim();
+    if (!(await setting(o, what))) return;
   }
   for (const el of dirty) if (el.type === 'password') el.value = '';
   groupState(fs);
@@ -525,6 +533,7 @@ function showLogin(why) {
   clearTimeout(retryTimer);
   streamUp = false;
   gimbalStop();
+  locked = true;
   $('app').hidden = true;
   $('bar').hidden = true;
   $('login').hidden = false;
@@ -565,6 +574,7 @@ async function start() {
     return;
   }
   if (auth.pin && !auth.session) return showLogin();
+  locked = false;
   $('login').hidden = true;
   $('pin-msg').hidden = true;
   $('app').hidden = false;
