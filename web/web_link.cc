@@ -157,7 +157,7 @@ void run(WebLink* l) {
       bool was_live = was_reachable && before.link_connected;
       // While the link is down the values' age counts up: once a tick the
       // JSON is built again (it changes once a second).
-      if (dirty || !web_snapshot_same(before, l->snap) || reachable != was_reachable ||
+      if (dirty || !web_snapshot_same(&before, l->snap) || reachable != was_reachable ||
           (tick && !was_live)) {
         std::string json = web_snapshot_json(l->snap, now);
         if (json != l->json) {

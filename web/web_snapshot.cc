@@ -154,11 +154,10 @@ bool web_snapshot_apply(WebSnapshot* s, const std::string& decoded, int64_t now_
   return used;
 }
 
-bool web_snapshot_same(const WebSnapshot& a, const WebSnapshot& b) {
-  WebSnapshot c = b;
-  c.last_datagram_ms = a.last_datagram_ms;
-  c.camera_seen_ms = a.camera_seen_ms;
-  return a == c;
+bool web_snapshot_same(WebSnapshot* before, const WebSnapshot& now) {
+  before->last_datagram_ms = now.last_datagram_ms;
+  before->camera_seen_ms = now.camera_seen_ms;
+  return *before == now;
 }
 
 bool web_snapshot_reachable(const WebSnapshot& s, int64_t now_ms) {

@@ -74,9 +74,10 @@ struct WebSnapshot {
   bool operator==(const WebSnapshot&) const = default;
 };
 
-// Equal in everything the snapshot JSON shows while the link is up (the
-// times of the last datagram and camera report aside).
-bool web_snapshot_same(const WebSnapshot& a, const WebSnapshot& b);
+// Equal in everything the snapshot JSON shows while the link is up: *before
+// takes now's times of the last datagram and camera report, then the two are
+// compared (no copy: this runs for every batch of datagrams).
+bool web_snapshot_same(WebSnapshot* before, const WebSnapshot& now);
 
 // Is the daemon still talking at now_ms.
 bool web_snapshot_reachable(const WebSnapshot& s, int64_t now_ms);

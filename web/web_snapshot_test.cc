@@ -169,9 +169,10 @@ TEST(WebSnapshot, ValuesCarryTheirAge) {
   WebSnapshot later = s;
   later.last_datagram_ms += 50;
   later.camera_seen_ms += 50;
-  EXPECT_TRUE(web_snapshot_same(s, later));
+  WebSnapshot before = s;
+  EXPECT_TRUE(web_snapshot_same(&before, later));
   later.viewers++;
-  EXPECT_FALSE(web_snapshot_same(s, later));
+  EXPECT_FALSE(web_snapshot_same(&before, later));
 }
 
 TEST(WebSnapshot, IgnoresWhatIsNotState) {
