@@ -228,6 +228,13 @@ def main():
                                         "return s.selectedOptions[0].textContent")
         assert shutter == text("v-shutter"), "picker %r, tile %r" % (shutter, text("v-shutter"))
         shot("live")
+        driver.execute_cdp_cmd("Emulation.setEmulatedMedia", {
+            "features": [{"name": "prefers-color-scheme", "value": "dark"}]})
+        assert driver.execute_script("return matchMedia('(prefers-color-scheme: dark)').matches")
+        assert driver.execute_script(
+            "return getComputedStyle(document.body).backgroundColor") == "rgb(0, 0, 0)"
+        shot("live-dark")
+        driver.execute_cdp_cmd("Emulation.setEmulatedMedia", {"features": []})
 
         # 2. Scrolled to the bottom: the bar stays in reach.
         driver.execute_script("window.scrollTo(0, document.body.scrollHeight)")

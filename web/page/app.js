@@ -36,9 +36,10 @@ function blocked(needCamera) {
   return '';
 }
 
-async function post(url, body, what, needCamera) {
+// force: try even when the page believes it cannot arrive (a stop).
+async function post(url, body, what, needCamera, force) {
   const why = blocked(needCamera);
-  if (why) { say(what + ' not sent: ' + why, true); return false; }
+  if (why && !force) { say(what + ' not sent: ' + why, true); return false; }
   let r, j;
   try {
     r = await fetch(url, {
@@ -180,6 +181,7 @@ function render(s) {
     reflect($('p-exposure'), c.exposure);
   }
   paintStatus();
+  if (stopOwed && !moving && s.daemon.reachable) sendStop();
   if (s.settings_version !== settingsVersion) {
     settingsVersion = s.settings_version;
     loadSettings();
@@ -259,12 +261,25 @@ function pickers() {
 
 // Press and hold: the gimbal turns at the chosen speed until release.
 // Up means the tilt reading grows, as the readout shows it.
+// A stop that could not be delivered is owed, and sent again as soon as
+// the page hears the daemon: the gimbal must not turn on unattended.
 let moving = null;
+let stopOwed = false;
+let stopping = false;
+async function sendStop() {
+  stopOwed = true;
+  if (stopping) return;
+  stopping = true;
+  const ok = await post('/api/command', {cmd: 'position', param: 'moverel', value1: '0', value2: '0'},
+                        'Gimbal stop', true, true);
+  stopping = false;
+  if (ok) stopOwed = false;
+}
 function gimbalStop() {
   if (!moving) return;
   moving.classList.remove('held');
   moving = null;
-  command({cmd: 'position', param: 'moverel', value1: '0', value2: '0'}, 'Gimbal stop');
+  sendStop();
 }
 function gimbalPad() {
   for (const b of document.querySelectorAll('[data-move]')) {
