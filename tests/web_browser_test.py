@@ -109,7 +109,7 @@ class Rig:
         if pin:
             args += ["--pin", pin]
         self.web = subprocess.Popen(args, stdout=open(out, "w"), stderr=subprocess.STDOUT)
-        wait_for("pqw-web to listen", lambda: "listening on" in open(out).read(), 5)
+        wait_for("pqw-web to listen", lambda: "listening on" in open(out).read(), 20)
 
     def api(self, path):
         with urllib.request.urlopen("http://%s:%d%s" % (self.host, self.web_port, path), timeout=2) as r:

@@ -9,6 +9,7 @@
 #include <cjson/cJSON.h>
 #include <sys/mman.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <vector>
@@ -36,8 +37,16 @@ bool send_message(int fd, const uint8_t* msg, size_t n) {
   if (fd < 0 || n > kMessageMax) return false;
   uint8_t buf[kHeader + kMessageMax] = {'B'};
   memcpy(buf + kHeader, msg, n);
-  return send(fd, buf, kHeader + n, MSG_DONTWAIT | MSG_NOSIGNAL) ==
-         static_cast<ssize_t>(kHeader + n);
+  // A connected UDP socket reports an earlier datagram's "port unreachable"
+  // on the next send: while the daemon restarts, a registration leaves one
+  // behind, and the first command after it is back would fail for it. That
+  // error is about the past: send once more.
+  for (int attempt = 0; attempt < 2; attempt++) {
+    ssize_t sent = send(fd, buf, kHeader + n, MSG_DONTWAIT | MSG_NOSIGNAL);
+    if (sent == static_cast<ssize_t>(kHeader + n)) return true;
+    if (sent >= 0 || errno != ECONNREFUSED) return false;
+  }
+  return false;
 }
 
 // The health file is someone else's: read a bounded amount, keep it only when
