@@ -319,6 +319,13 @@ def main():
             "the Wi-Fi was rewritten after Cancel"
         shot("settings")
 
+        def api_connected():
+            # With a PIN the API wants the session: ask through the page.
+            return driver.execute_async_script(
+                "const done = arguments[0];"
+                "fetch('/api/status').then(r => r.json()).then(j => done(j.link && j.link.connected))"
+                ".catch(() => done(false));")
+
         # 8. The daemon stops: values marked stale, a tap refused, not "sent".
         driver.execute_script("window.scrollTo(0, 0)")
         rig.stop(rig.daemon)
@@ -332,6 +339,16 @@ def main():
         assert in_reach("msg"), "the refusal is off screen"
         assert no_sent_claim()
         shot("daemon-down")
+        # A page opened now shows nothing as current either.
+        first = driver.current_window_handle
+        driver.switch_to.new_window("tab")
+        driver.get(url)
+        wait_for("the new page's status", lambda: text("status") == "daemon not reachable", 10)
+        wait_for("the new page's age mark", lambda: shown("age") and "last seen" in text("age"), 3)
+        assert "stale" in el("live").get_attribute("class")
+        shot("opened-while-down")
+        driver.close()
+        driver.switch_to.window(first)
 
         # 9. The daemon comes back: the page follows within 5 s, no reload.
         rig.start_daemon()
@@ -386,7 +403,15 @@ def main():
         wait_for("live again", lambda: text("status") == "connected", 5)
         assert driver.execute_script("return window.pqwLoaded") == 1, "the page reloaded"
 
-        # 13. Restart with the PIN again: sessions are gone, PIN screen at once.
+        # 13. With a PIN, the daemon restarts: back within 5 s, no PIN asked.
+        rig.stop(rig.daemon)
+        wait_for('"daemon not reachable"', lambda: text("status") == "daemon not reachable", 10)
+        rig.start_daemon()
+        wait_for("the daemon's link", lambda: api_connected(), 30)
+        wait_for("the page to see the daemon back", lambda: text("status") == "connected", 5)
+        assert not shown("login")
+
+        # 14. Restart with the PIN again: sessions are gone, PIN screen at once.
         rig.stop(rig.web)
         rig.start_web(PIN)
         wait_for("the PIN screen after a restart", lambda: shown("pin"), 5)
