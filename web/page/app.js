@@ -114,7 +114,7 @@ function paintStatus() {
   if (locked) return;
   const st = $('status');
   if (!streamUp) {
-    st.textContent = 'console not reachable';
+    st.textContent = refused || 'console not reachable';
     st.className = 'pill bad';
   } else if (snap) {
     st.textContent = snap.link.status;
@@ -201,12 +201,24 @@ function lost() {
 
 // Before reopening, ask whether a PIN is now needed: a restarted pqw-web
 // has forgotten our session and the stream would only be refused.
-async function reopen() {
-  let auth = null;
+// /api/auth, or null when pqw-web cannot be reached. A refusal (e.g. a
+// host name it does not serve) is shown as it says, and asked again later.
+async function askAuth() {
+  let r, j;
   try {
-    const r = await fetch('/api/auth', {credentials: 'same-origin'});
-    auth = await r.json();
-  } catch (e) { return lost(); }
+    r = await fetch('/api/auth', {credentials: 'same-origin'});
+    j = await r.json().catch(() => ({}));
+  } catch (e) { return null; }
+  if (r.ok) return j;
+  refused = 'console refused: ' + (j.error || 'error ' + r.status);
+  return null;
+}
+let refused = '';
+
+async function reopen() {
+  refused = '';
+  const auth = await askAuth();
+  if (!auth) return lost();
   if (auth.pin && !auth.session) return showLogin('The console restarted: enter the PIN again.');
   listen();
 }
@@ -580,11 +592,10 @@ function pinError(text, waitMs) {
 }
 
 async function start() {
-  let auth = null;
-  try {
-    auth = await fetch('/api/auth', {credentials: 'same-origin'}).then((r) => r.json());
-  } catch (e) {
-    $('status').textContent = 'console not reachable';
+  refused = '';
+  const auth = await askAuth();
+  if (!auth) {
+    paintStatus();
     retryTimer = setTimeout(start, 1000);
     return;
   }
