@@ -11,6 +11,8 @@
 #include <cstring>
 #include <string>
 
+#include "core/config_record.h"
+#include "core/shm_names.h"
 #include "core/version.h"
 #include "web/web_http.h"
 #include "web/web_link.h"
@@ -19,11 +21,14 @@ namespace {
 
 const char kUsage[] =
     "usage: pqw-web [--listen ADDR:PORT] [--daemon HOST:PORT] [--pin PIN] [--health FILE]\n"
+    "               [--shm-prefix P]\n"
     "  --listen ADDR:PORT  where to serve the page (default 0.0.0.0:8080; port 0: any free)\n"
     "  --daemon HOST:PORT  the daemon's viewer port (default 127.0.0.1:4242)\n"
     "  --pin PIN           ask for this PIN once per browser (default: $PQW_WEB_PIN, else none)\n"
     "  --health FILE       the daemon's health counters, shown when the file exists\n"
     "                      (default /run/pelquarinthos-wired/stats.json)\n"
+    "  --shm-prefix P      the daemon's --shm-prefix: the newest file on the card comes\n"
+    "                      from its block /Phud_mem when this user may read it\n"
     "  --version           the version\n"
     "  --help              this text\n";
 
@@ -61,13 +66,11 @@ int main(int argc, char** argv) {
   std::string health = "/run/pelquarinthos-wired/stats.json";
   if (const char* pin = getenv("PQW_WEB_PIN")) opt.pin = pin;
 
-  static const option kLong[] = {{"listen", required_argument, nullptr, 'l'},
-                                 {"daemon", required_argument, nullptr, 'd'},
-                                 {"pin", required_argument, nullptr, 'p'},
-                                 {"health", required_argument, nullptr, 'H'},
-                                 {"help", no_argument, nullptr, 'h'},
-                                 {"version", no_argument, nullptr, 'V'},
-                                 {nullptr, 0, nullptr, 0}};
+  static const option kLong[] = {
+      {"listen", required_argument, nullptr, 'l'},     {"daemon", required_argument, nullptr, 'd'},
+      {"pin", required_argument, nullptr, 'p'},        {"health", required_argument, nullptr, 'H'},
+      {"shm-prefix", required_argument, nullptr, 's'}, {"help", no_argument, nullptr, 'h'},
+      {"version", no_argument, nullptr, 'V'},          {nullptr, 0, nullptr, 0}};
   int c;
   while ((c = getopt_long(argc, argv, "", kLong, nullptr)) != -1) {
     switch (c) {
@@ -88,6 +91,9 @@ int main(int argc, char** argv) {
         break;
       case 'H':
         health = optarg;
+        break;
+      case 's':
+        config_shm_set_prefix(optarg);
         break;
       case 'h':
         fputs(kUsage, stdout);
@@ -116,6 +122,7 @@ int main(int argc, char** argv) {
 
   auto* link = new WebLink;
   link->health_path = health;
+  link->hud_name = hud_shm_name();
   if (!web_link_open(link, daemon_host.c_str(), daemon_port)) {
     fprintf(stderr, "pqw-web: bad daemon address %s:%u\n", daemon_host.c_str(), daemon_port);
     return 1;
