@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -83,6 +84,41 @@ MHD_Result answer(MHD_Connection* c, unsigned status, const std::string& body,
   MHD_add_response_header(r, "Referrer-Policy", "no-referrer");
   for (const auto& [name, value] : extra) MHD_add_response_header(r, name, value.c_str());
   MHD_Result ok = MHD_queue_response(c, status, r);
+  MHD_destroy_response(r);
+  return ok;
+}
+
+// The page's files change only with the program: each carries a validator of
+// its bytes, and the browser asks again cheaply (304) rather than downloading.
+std::string asset_etag(const WebAsset& a) {
+  uint64_t h = 1469598103934665603ull;  // FNV-1a
+  for (size_t i = 0; i < a.size; i++)
+    h = (h ^ static_cast<unsigned char>(a.data[i])) * 1099511628211ull;
+  char text[24];
+  snprintf(text, sizeof text, "\"%016llx\"", static_cast<unsigned long long>(h));
+  return text;
+}
+
+MHD_Result serve_asset(MHD_Connection* c, size_t index) {
+  static const std::vector<std::string> kTags = [] {
+    std::vector<std::string> tags;
+    for (size_t i = 0; i < kWebAssetCount; i++) tags.push_back(asset_etag(kWebAssets[i]));
+    return tags;
+  }();
+  const WebAsset& a = kWebAssets[index];
+  const char* match = MHD_lookup_connection_value(c, MHD_HEADER_KIND, "If-None-Match");
+  bool same = match && kTags[index] == match;
+  MHD_Response* r = MHD_create_response_from_buffer(same ? 0 : a.size, const_cast<char*>(a.data),
+                                                    MHD_RESPMEM_PERSISTENT);
+  if (!r) return MHD_NO;
+  MHD_add_response_header(r, "Content-Type", a.type);
+  MHD_add_response_header(r, "ETag", kTags[index].c_str());
+  MHD_add_response_header(r, "Cache-Control", "no-cache");
+  MHD_add_response_header(r, "Content-Security-Policy", kSecurityPolicy);
+  MHD_add_response_header(r, "X-Content-Type-Options", "nosniff");
+  MHD_add_response_header(r, "X-Frame-Options", "DENY");
+  MHD_add_response_header(r, "Referrer-Policy", "no-referrer");
+  MHD_Result ok = MHD_queue_response(c, same ? MHD_HTTP_NOT_MODIFIED : MHD_HTTP_OK, r);
   MHD_destroy_response(r);
   return ok;
 }
@@ -262,8 +298,10 @@ MHD_Result post(WebServer* s, MHD_Connection* c, const std::string& url, const R
   bool settings = url == "/api/settings";
   if (!settings && url != "/api/command") return error(c, 404, "no such path");
   if (req.too_long) return error(c, 413, "body too long");
-  WebAnswer a = settings ? web_settings_body(req.body.data(), req.body.size())
-                         : web_command_body(req.body.data(), req.body.size());
+  WebAnswer a =
+      settings ? web_settings_keep_passwords(web_settings_body(req.body.data(), req.body.size()),
+                                             web_link_settings(s->link))
+               : web_command_body(req.body.data(), req.body.size());
   if (a.status != 202) return answer(c, static_cast<unsigned>(a.status), a.text);
   if (!web_link_send(s->link, a.text)) return error(c, 503, "could not send to the daemon");
   if (settings) web_link_refresh_settings(s->link, 400);
@@ -272,10 +310,9 @@ MHD_Result post(WebServer* s, MHD_Connection* c, const std::string& url, const R
 }
 
 MHD_Result get(WebServer* s, MHD_Connection* c, const std::string& url) {
-  const std::string path = url == "/" ? "/index.html" : url;
+  const std::string path = url == "/" ? "/index.html" : url == "/favicon.ico" ? "/icon.svg" : url;
   for (size_t i = 0; i < kWebAssetCount; i++) {
-    const WebAsset& a = kWebAssets[i];
-    if (path == a.path) return answer(c, 200, std::string(a.data, a.size), a.type);
+    if (path == kWebAssets[i].path) return serve_asset(c, i);
   }
   if (url.rfind("/api/", 0) != 0) return error(c, 404, "no such path");
   bool session;

@@ -6,10 +6,15 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cjson/cJSON.h>
+#include <sys/mman.h>
+
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <vector>
 
+#include "core/hud_block.h"
 #include "tools/viewer_decode.h"
 #include "web/web_video.h"
 
@@ -37,8 +42,16 @@ bool send_message(int fd, const uint8_t* msg, size_t n) {
   if (fd < 0 || n > kMessageMax) return false;
   uint8_t buf[kHeader + kMessageMax] = {'B'};
   memcpy(buf + kHeader, msg, n);
-  return send(fd, buf, kHeader + n, MSG_DONTWAIT | MSG_NOSIGNAL) ==
-         static_cast<ssize_t>(kHeader + n);
+  // A connected UDP socket reports an earlier datagram's "port unreachable"
+  // on the next send: while the daemon restarts, a registration leaves one
+  // behind, and the first command after it is back would fail for it. That
+  // error is about the past: send once more.
+  for (int attempt = 0; attempt < 2; attempt++) {
+    ssize_t sent = send(fd, buf, kHeader + n, MSG_DONTWAIT | MSG_NOSIGNAL);
+    if (sent == static_cast<ssize_t>(kHeader + n)) return true;
+    if (sent >= 0 || errno != ECONNREFUSED) return false;
+  }
+  return false;
 }
 
 // The health file is someone else's: read a bounded amount, keep it only when
@@ -55,6 +68,27 @@ std::string read_health(const std::string& path) {
   size_t first = text.find_first_not_of(" \t\r\n");
   if (first == std::string::npos || text[first] != '{') return "";
   return text;
+}
+
+// The newest file on the card from the daemon's HudBlock: a bounded read at
+// the field's offset, the text up to its NUL. False when the block cannot be
+// read here (absent, or not shared with this user).
+bool read_newest_file(const std::string& name, std::string* file) {
+  file->clear();
+  if (name.empty()) return false;
+  int fd = shm_open(name.c_str(), O_RDONLY | O_CLOEXEC, 0);
+  if (fd < 0) return false;
+  char text[40] = {};
+  static_assert(HUD_MEDIA_TEXT + sizeof text <= kHudSize);
+  ssize_t n = pread(fd, text, sizeof text, HUD_MEDIA_TEXT);
+  close(fd);
+  if (n != static_cast<ssize_t>(sizeof text)) return false;
+  size_t len = strnlen(text, sizeof text);
+  // Only printable ASCII: whatever wrote the block, the page shows text.
+  for (size_t i = 0; i < len; i++)
+    if (text[i] < 0x20 || text[i] > 0x7e) return true;
+  file->assign(text, len);
+  return true;
 }
 
 // Sequence numbers tell whether video went missing between the daemon and
@@ -106,10 +140,11 @@ void run(WebLink* l) {
       send_message(l->fd, reinterpret_cast<const uint8_t*>(kAsk), sizeof kAsk - 1);
       last_settings = now;
     }
-    std::string health;
-    bool health_read = false;
+    std::string health, newest_file;
+    bool health_read = false, files_readable = false;
     if (now - last_health >= kHealthEveryMs) {
       health = read_health(l->health_path);
+      files_readable = read_newest_file(l->hud_name, &newest_file);
       health_read = true;
       last_health = now;
     }
@@ -154,7 +189,8 @@ void run(WebLink* l) {
     now = now_ms();
     bool tick = now - last_tick >= kWebLinkTickMs;
     if (tick) last_tick = now;
-    if (count == 0 && !tick && !health_read) continue;
+    bool dirty = l->dirty.exchange(false);
+    if (count == 0 && !tick && !health_read && !dirty) continue;
     bool changed = false, live = false;
     {
       std::lock_guard<std::mutex> lock(l->mu);
@@ -163,11 +199,19 @@ void run(WebLink* l) {
       // again only when something in it can differ.
       WebSnapshot before = l->snap;
       for (const std::string& d : decoded) web_snapshot_apply(&l->snap, d, now);
-      if (health_read) l->snap.health = health;
+      if (health_read) {
+        l->snap.health = health;
+        l->snap.files_readable = files_readable;
+        l->snap.newest_file = newest_file;
+      }
       if (l->video) l->snap.video = web_video_status(l->video);
       bool reachable = web_snapshot_reachable(l->snap, now);
-      before.last_datagram_ms = l->snap.last_datagram_ms;
-      if (!(before == l->snap) || reachable != was_reachable) {
+      if (!reachable) l->snap.exposure.clear();
+      bool was_live = was_reachable && before.link_connected;
+      // While the link is down the values' age counts up: once a tick the
+      // JSON is built again (it changes once a second).
+      if (dirty || !web_snapshot_same(&before, l->snap) || reachable != was_reachable ||
+          (tick && !was_live)) {
         std::string json = web_snapshot_json(l->snap, now);
         if (json != l->json) {
           l->json = std::move(json);
@@ -221,7 +265,18 @@ void web_link_close(WebLink* l) {
 }
 
 bool web_link_send(WebLink* l, const std::string& command) {
-  return send_message(l->fd, reinterpret_cast<const uint8_t*>(command.data()), command.size());
+  if (!send_message(l->fd, reinterpret_cast<const uint8_t*>(command.data()), command.size()))
+    return false;
+  cJSON* o = cJSON_Parse(command.c_str());
+  const cJSON* cmd = cJSON_GetObjectItemCaseSensitive(o, "cmd");
+  const cJSON* param = cJSON_GetObjectItemCaseSensitive(o, "param");
+  if (cJSON_IsString(cmd) && strcmp(cmd->valuestring, "video_mode") == 0 && cJSON_IsString(param)) {
+    std::lock_guard<std::mutex> lock(l->mu);
+    l->snap.exposure = param->valuestring;
+    l->dirty.store(true);
+  }
+  cJSON_Delete(o);
+  return true;
 }
 
 std::string web_link_status(WebLink* l, uint64_t* version) {

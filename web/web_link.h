@@ -26,6 +26,8 @@ struct WebLink {
 
   int fd = -1;
   std::string health_path;  // a JSON object file, read once a second when present
+  std::string hud_name;     // the daemon's HudBlock ("/hud_mem"), read once a second; "": none
+  std::atomic<bool> dirty{false};  // the snapshot changed outside the link thread
   std::atomic<bool> stop{false};
   std::atomic<int64_t> settings_due_ms{0};  // ask for the report once this passes
   std::thread thread;
@@ -48,7 +50,9 @@ void web_link_start(WebLink* l);
 // web_link_send until web_link_close, so the HTTP side can stop after it.
 void web_link_stop(WebLink* l);
 void web_link_close(WebLink* l);
-// One JSON command text in a type-7B message; false when it was not sent.
+// One JSON command text in a type-7B message; false when it was not sent. An
+// exposure program sent is remembered for the snapshot (the camera does not
+// report it).
 bool web_link_send(WebLink* l, const std::string& command);
 // The snapshot JSON now, and its version.
 std::string web_link_status(WebLink* l, uint64_t* version);
