@@ -28,6 +28,9 @@ import tempfile
 import time
 import urllib.request
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import web_browser_support as support  # noqa: E402
+
 SKIP = 77
 CHROMIUM = "/usr/bin/chromium"
 DRIVER = "/usr/bin/chromedriver"
@@ -55,26 +58,8 @@ def in_private_network():
         sys.exit(subprocess.run(cmd, env=env).returncode)
 
 
-def free_port(kind, host="127.0.0.1"):
-    s = socket.socket(socket.AF_INET, kind)
-    s.bind((host, 0))
-    port = s.getsockname()[1]
-    s.close()
-    return port
-
-
-def wait_for(what, cond, timeout):
-    end = time.monotonic() + timeout
-    last = None
-    while time.monotonic() < end:
-        try:
-            value = cond()
-            if value:
-                return value
-        except Exception as e:  # a page element between two renders
-            last = e
-        time.sleep(0.05)
-    raise AssertionError("timed out waiting for %s%s" % (what, " (%r)" % last if last else ""))
+free_port = support.free_port
+wait_for = support.wait_for
 
 
 class Rig:
