@@ -15,6 +15,8 @@
 #include "tools/camsim_bus.h"
 #include "tools/camsim_model.h"
 
+struct Replay;
+
 struct Camsim {
   CamsimBus bus;
   int control = -1;
@@ -29,7 +31,8 @@ struct Camsim {
   int corrupt = 0, truncate = 0, badlen = 0;
   uint64_t frames_in = 0, frames_out = 0, packets_in = 0, packets_out = 0;
   std::vector<Packet> tick_records = std::vector<Packet>(8);
-  bool quit = false;  // "quit" was asked for
+  Replay* replay = nullptr;  // a capture played back instead of the records (pqw_camsim.cc)
+  bool quit = false;         // "quit" was asked for
 };
 
 // A decimal number from lo to hi, the whole text.
