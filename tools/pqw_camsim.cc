@@ -75,7 +75,10 @@ const char kUsage[] =
 volatile sig_atomic_t g_stop = 0;
 void on_signal(int) { g_stop = 1; }
 
-// The camera side of a capture, played back instead of the model's records.
+}  // namespace
+
+// The camera side of a capture, played back instead of the model's records
+// (outside the unnamed namespace: Camsim in tools/camsim_control.h points to it).
 struct ReplayFrame {
   double time;
   uint8_t len;
@@ -93,6 +96,8 @@ struct Replay {
   CaptureReport report;
   uint64_t packets = 0, spoilt = 0;  // intact; bad CRC, broken or of a dropped length
 };
+
+namespace {
 
 void replay_count(Replay* r) {
   for (const DecodeEvent& e : r->decoder.events)
