@@ -12,16 +12,21 @@
 #include <string>
 
 #include "core/version.h"
+#include "web/web_api.h"
 #include "web/web_http.h"
 #include "web/web_link.h"
 
 namespace {
 
 const char kUsage[] =
-    "usage: pqw-web [--listen ADDR:PORT] [--daemon HOST:PORT] [--pin PIN] [--health FILE]\n"
+    "usage: pqw-web [--listen ADDR:PORT] [--daemon HOST:PORT] [--pin PIN] [--allow-host NAME]...\n"
+    "               [--health FILE]\n"
     "  --listen ADDR:PORT  where to serve the page (default 0.0.0.0:8080; port 0: any free)\n"
     "  --daemon HOST:PORT  the daemon's viewer port (default 127.0.0.1:4242)\n"
-    "  --pin PIN           ask for this PIN once per browser (default: $PQW_WEB_PIN, else none)\n"
+    "  --pin PIN           ask for this PIN once per browser (default: $PQW_WEB_PIN, else none);\n"
+    "                      at least 6 characters\n"
+    "  --allow-host NAME   also answer requests for this host name (repeatable); addresses,\n"
+    "                      localhost and this machine's names (and NAME.local) always work\n"
     "  --health FILE       the daemon's health counters, shown when the file exists\n"
     "                      (default /run/pelquarinthos-wired/stats.json)\n"
     "  --version           the version\n"
@@ -61,13 +66,11 @@ int main(int argc, char** argv) {
   std::string health = "/run/pelquarinthos-wired/stats.json";
   if (const char* pin = getenv("PQW_WEB_PIN")) opt.pin = pin;
 
-  static const option kLong[] = {{"listen", required_argument, nullptr, 'l'},
-                                 {"daemon", required_argument, nullptr, 'd'},
-                                 {"pin", required_argument, nullptr, 'p'},
-                                 {"health", required_argument, nullptr, 'H'},
-                                 {"help", no_argument, nullptr, 'h'},
-                                 {"version", no_argument, nullptr, 'V'},
-                                 {nullptr, 0, nullptr, 0}};
+  static const option kLong[] = {
+      {"listen", required_argument, nullptr, 'l'}, {"daemon", required_argument, nullptr, 'd'},
+      {"pin", required_argument, nullptr, 'p'},    {"allow-host", required_argument, nullptr, 'A'},
+      {"health", required_argument, nullptr, 'H'}, {"help", no_argument, nullptr, 'h'},
+      {"version", no_argument, nullptr, 'V'},      {nullptr, 0, nullptr, 0}};
   int c;
   while ((c = getopt_long(argc, argv, "", kLong, nullptr)) != -1) {
     switch (c) {
@@ -89,6 +92,9 @@ int main(int argc, char** argv) {
       case 'H':
         health = optarg;
         break;
+      case 'A':
+        opt.allow_hosts.push_back(optarg);
+        break;
       case 'h':
         fputs(kUsage, stdout);
         return 0;
@@ -102,6 +108,11 @@ int main(int argc, char** argv) {
   }
   if (optind < argc) {
     fprintf(stderr, "pqw-web: unexpected argument %s\n%s", argv[optind], kUsage);
+    return 2;
+  }
+
+  if (std::string why = web_pin_problem(opt.pin); !why.empty()) {
+    fprintf(stderr, "pqw-web: %s (--pin or PQW_WEB_PIN)\n", why.c_str());
     return 2;
   }
 

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 struct WebLink;
 struct WebServer;
@@ -14,12 +15,23 @@ struct WebServerOptions {
   std::string address = "0.0.0.0";  // IPv4
   uint16_t port = 8080;             // 0: any free port
   std::string pin;                  // empty: no PIN
+  // Host names requests may use besides addresses, localhost and this
+  // machine's own names (--allow-host).
+  std::vector<std::string> allow_hosts;
 };
 
+// One address holds at most a few connections and streams, well below the
+// totals, so that one client (or one trickling attacker) cannot keep the
+// others out.
 inline constexpr unsigned kWebConnectionsMax = 128;
-inline constexpr unsigned kWebConnectionsPerIp = 32;
-inline constexpr unsigned kWebStreamsMax = 16;
+inline constexpr unsigned kWebConnectionsPerIp = 8;
+inline constexpr unsigned kWebStreamsMax = 32;
+inline constexpr unsigned kWebStreamsPerIp = 4;
 inline constexpr unsigned kWebIdleTimeoutS = 15;
+// A request must arrive whole (line, headers and body) within this time of
+// its connection's start (or of the previous answer on it), however slowly
+// its bytes trickle in: the idle time-out alone restarts with every byte.
+inline constexpr int64_t kWebRequestDeadlineMs = 10000;
 inline constexpr size_t kWebConnectionMemory = 16 * 1024;  // request line + headers + buffers
 
 // Starts serving; nullptr when the address cannot be bound.
@@ -27,7 +39,8 @@ WebServer* web_server_start(const WebServerOptions& options, WebLink* link);
 // The port actually bound.
 uint16_t web_server_port(const WebServer* s);
 // Wakes the event streams: the snapshot changed, or a tick passed (for
-// repeats while the camera link is up, and keep-alive comments). Safe from
+// repeats while the camera link is up, and keep-alive comments); each call
+// also ends the connections whose request is past its deadline. Safe from
 // any thread.
 void web_server_notify(WebServer* s, bool changed, bool live);
 

@@ -225,6 +225,9 @@ function sendField(name, key, pair) {
     WIFI_ORDER.forEach((k, i) => {
       let v = fieldValue(k);
       if (k === 'ap_mode') v = v === '2' ? '2.4' : v;
+      // Passwords come to the page as ""; one left empty is not sent, and
+      // pqw-web keeps the saved one.
+      if (k.endsWith('_psk') && v === '') return;
       o['value' + (i + 4)] = v;
     });
     return setting(o);

@@ -1,0 +1,139 @@
+#include "web/web_guard.h"
+
+#include <arpa/inet.h>
+#include <cjson/cJSON.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <climits>
+#include <cstring>
+
+namespace {
+
+std::string lower_name(std::string name) {
+  while (!name.empty() && name.back() == '.') name.pop_back();
+  for (char& c : name) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+  return name;
+}
+
+WebAnswer error(int status, const char* why) {
+  return {status, std::string("{\"error\":\"") + why + "\"}"};
+}
+
+// The updateparam "wifi" values that carry passwords, and the report's key
+// for each.
+constexpr struct {
+  const char* value;
+  const char* report;
+} kWifiSecrets[] = {{"value6", "lan_psk"}, {"value9", "ap_psk"}};
+
+}  // namespace
+
+std::vector<std::string> web_host_names(const std::vector<std::string>& extra) {
+  std::vector<std::string> names = {"localhost"};
+  char host[HOST_NAME_MAX + 1] = {};
+  if (gethostname(host, sizeof host - 1) == 0 && host[0]) {
+    names.push_back(lower_name(host));
+    names.push_back(lower_name(std::string(host) + ".local"));
+  }
+  for (const std::string& n : extra)
+    if (!n.empty()) names.push_back(lower_name(n));
+  return names;
+}
+
+bool web_host_allowed(const char* host_header, const std::vector<std::string>& names) {
+  if (!host_header) return false;
+  std::string h = host_header;
+  if (h.empty() || h.size() > 255) return false;
+  std::string name, port;
+  if (h[0] == '[') {
+    size_t close = h.find(']');
+    if (close == std::string::npos) return false;
+    name = h.substr(1, close - 1);
+    std::string rest = h.substr(close + 1);
+    if (!rest.empty() && rest[0] != ':') return false;
+    if (!rest.empty()) port = rest.substr(1);
+    in6_addr a6;
+    if (inet_pton(AF_INET6, name.c_str(), &a6) != 1) return false;
+    if (!rest.empty() && port.empty()) return false;
+  } else {
+    size_t colon = h.find(':');
+    name = h.substr(0, colon);
+    if (colon != std::string::npos) {
+      port = h.substr(colon + 1);
+      if (port.empty()) return false;
+    }
+  }
+  if (port.size() > 5 ||
+      !std::all_of(port.begin(), port.end(), [](char c) { return c >= '0' && c <= '9'; }))
+    return false;
+  if (h[0] == '[') return true;
+  in_addr a4;
+  if (inet_pton(AF_INET, name.c_str(), &a4) == 1) return true;
+  std::string n = lower_name(name);
+  return !n.empty() && std::find(names.begin(), names.end(), n) != names.end();
+}
+
+bool web_setting_secret(const char* key) {
+  size_t n = strlen(key);
+  return (n >= 4 && strcmp(key + n - 4, "_psk") == 0) || strcmp(key, "pin") == 0 ||
+         strstr(key, "password") != nullptr;
+}
+
+std::string web_settings_redacted(const std::string& report) {
+  cJSON* o = cJSON_ParseWithLength(report.data(), report.size());
+  if (!cJSON_IsObject(o)) {
+    cJSON_Delete(o);
+    return "";
+  }
+  std::vector<std::pair<std::string, bool>> marks;
+  for (cJSON* item = o->child; item; item = item->next) {
+    if (!item->string || !web_setting_secret(item->string)) continue;
+    bool set = !cJSON_IsString(item) || item->valuestring[0] != '\0';
+    marks.emplace_back(std::string(item->string) + "_set", set);
+  }
+  for (const auto& [key, set] : marks) {
+    std::string secret = key.substr(0, key.size() - 4);
+    cJSON_ReplaceItemInObjectCaseSensitive(o, secret.c_str(), cJSON_CreateString(""));
+    cJSON_DeleteItemFromObjectCaseSensitive(o, key.c_str());
+    cJSON_AddBoolToObject(o, key.c_str(), set);
+  }
+  char* text = cJSON_PrintUnformatted(o);
+  std::string out = text ? text : "";
+  cJSON_free(text);
+  cJSON_Delete(o);
+  return out;
+}
+
+WebAnswer web_settings_keep_secrets(const std::string& command, const std::string& report) {
+  cJSON* cmd = cJSON_ParseWithLength(command.data(), command.size());
+  const cJSON* name = cJSON_GetObjectItemCaseSensitive(cmd, "name");
+  bool missing = false;
+  for (const auto& s : kWifiSecrets) missing |= !cJSON_GetObjectItemCaseSensitive(cmd, s.value);
+  if (!cJSON_IsString(name) || strcmp(name->valuestring, "wifi") != 0 || !missing) {
+    cJSON_Delete(cmd);
+    return {202, command};
+  }
+  cJSON* rep = cJSON_ParseWithLength(report.data(), report.size());
+  WebAnswer out = {202, ""};
+  for (const auto& s : kWifiSecrets) {
+    if (cJSON_GetObjectItemCaseSensitive(cmd, s.value)) continue;
+    const cJSON* kept = cJSON_GetObjectItemCaseSensitive(rep, s.report);
+    if (!cJSON_IsString(kept)) {
+      out = error(503, "no configuration report from the daemon yet to keep the passwords");
+      break;
+    }
+    cJSON_AddStringToObject(cmd, s.value, kept->valuestring);
+  }
+  if (out.status == 202) {
+    char* text = cJSON_PrintUnformatted(cmd);
+    out.text = text ? text : "";
+    cJSON_free(text);
+    if (out.text.empty() || out.text.size() > kWebCommandMax)
+      out = error(413, "command longer than 255 characters with the kept passwords");
+  }
+  cJSON_Delete(rep);
+  cJSON_Delete(cmd);
+  return out;
+}
