@@ -1,14 +1,17 @@
 // libFuzzer target: pqw-web's reading of what HTTP clients send: command and
-// settings bodies, the PIN body, the same-origin headers and the session
-// cookie. Also checks the promise the API makes: an accepted command is one
-// JSON object with a text "cmd", no longer than the daemon reads.
+// settings bodies, the PIN body, the same-origin headers, the session
+// cookie, the Host check and the settings report with its passwords taken out. Also checks the
+// promise the API makes: an accepted command is one JSON object with a text "cmd", no longer than
+// the daemon reads.
 #include <cjson/cJSON.h>
 
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "web/web_api.h"
+#include "web/web_guard.h"
 
 namespace {
 
@@ -40,8 +43,28 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   web_same_origin(parts[0].c_str(), parts[1].c_str(), parts[2].c_str(), parts[3].c_str());
   WebPinState st;
-  st.pin = "1234";
-  st.tokens[0] = "00112233445566778899aabbccddeeff";
-  web_pin_session_ok(st, parts[3].c_str());
+  st.pin = "123456";
+  st.sessions[0] = {"00112233445566778899aabbccddeeff", 0};
+  web_pin_session_ok(&st, parts[3].c_str(), size);
+  std::string token;
+  int64_t retry = 0;
+  web_pin_login(&st, parts[2], parts[1], static_cast<int64_t>(size), &token, &retry);
+
+  // The Host check, and the passwords kept off the page: a redacted report
+  // never carries a secret's value.
+  static const std::vector<std::string> names = web_host_names({"rig.example"});
+  web_host_allowed(parts[2].c_str(), names);
+  std::string shown = web_settings_redacted(text);
+  if (!shown.empty()) {
+    cJSON* o = cJSON_Parse(shown.c_str());
+    for (const cJSON* item = o ? o->child : nullptr; item; item = item->next)
+      if (item->string && web_setting_secret(item->string) &&
+          !(cJSON_IsString(item) && item->valuestring[0] == '\0'))
+        abort();
+    cJSON_Delete(o);
+  }
+  WebAnswer settings = web_settings_body(body, size);
+  if (settings.status == 202)
+    accepted_is_a_command(web_settings_keep_secrets(settings.text, parts[1]), "name");
   return 0;
 }

@@ -87,18 +87,33 @@ std::string web_settings_redacted(const std::string& report) {
     cJSON_Delete(o);
     return "";
   }
+  // Every member with a secret's name, duplicates included, and whether one
+  // of each name is set.
   std::vector<std::pair<std::string, bool>> marks;
-  for (cJSON* item = o->child; item; item = item->next) {
+  for (const cJSON* item = o->child; item; item = item->next) {
     if (!item->string || !web_setting_secret(item->string)) continue;
     bool set = !cJSON_IsString(item) || item->valuestring[0] != '\0';
-    marks.emplace_back(std::string(item->string) + "_set", set);
+    std::string mark = std::string(item->string) + "_set";
+    auto known =
+        std::find_if(marks.begin(), marks.end(), [&](const auto& m) { return m.first == mark; });
+    if (known == marks.end())
+      marks.emplace_back(mark, set);
+    else
+      known->second |= set;
   }
-  for (const auto& [key, set] : marks) {
-    std::string secret = key.substr(0, key.size() - 4);
-    cJSON_ReplaceItemInObjectCaseSensitive(o, secret.c_str(), cJSON_CreateString(""));
-    cJSON_DeleteItemFromObjectCaseSensitive(o, key.c_str());
-    cJSON_AddBoolToObject(o, key.c_str(), set);
+  cJSON* shown = cJSON_CreateObject();
+  for (const cJSON* item = o->child; item; item = item->next) {
+    if (!item->string) continue;
+    bool mark = std::any_of(marks.begin(), marks.end(),
+                            [&](const auto& m) { return m.first == item->string; });
+    if (mark) continue;  // written below, from the values themselves
+    cJSON_AddItemToObject(
+        shown, item->string,
+        web_setting_secret(item->string) ? cJSON_CreateString("") : cJSON_Duplicate(item, true));
   }
+  for (const auto& [mark, set] : marks) cJSON_AddBoolToObject(shown, mark.c_str(), set);
+  cJSON_Delete(o);
+  o = shown;
   char* text = cJSON_PrintUnformatted(o);
   std::string out = text ? text : "";
   cJSON_free(text);

@@ -61,6 +61,8 @@ TEST(WebGuard, SecretsStayOffThePage) {
        "\"ap_psk_set\":true,\"lan_psk_set\":false,\"cam_psk_set\":true}"},
       {"{\"lan_psk\":7,\"lan_psk_set\":false}", "{\"lan_psk\":\"\",\"lan_psk_set\":true}"},
       {"{\"ifaces\":[{\"name\":\"eth0\"}]}", "{\"ifaces\":[{\"name\":\"eth0\"}]}"},
+      {"{\"ap_psk\":\"\",\"ap_psk\":\"again\"}",
+       "{\"ap_psk\":\"\",\"ap_psk\":\"\",\"ap_psk_set\":true}"},
       {"[1]", ""},
       {"{\"ap_psk\":", ""},
   };

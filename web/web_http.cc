@@ -433,15 +433,16 @@ WebServer* web_server_start(const WebServerOptions& options, WebLink* link) {
   s->link = link;
   s->pin.pin = options.pin;
   s->host_names = web_host_names(options.allow_hosts);
-  s->daemon = MHD_start_daemon(MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL |
-                                   MHD_ALLOW_SUSPEND_RESUME | MHD_USE_ERROR_LOG,
-                               options.port, nullptr, nullptr, on_request, s, MHD_OPTION_SOCK_ADDR,
-                               reinterpret_cast<sockaddr*>(&addr), MHD_OPTION_CONNECTION_LIMIT,
-                               kWebConnectionsMax, MHD_OPTION_PER_IP_CONNECTION_LIMIT,
-                               kWebConnectionsPerIp, MHD_OPTION_CONNECTION_TIMEOUT,
-                               kWebIdleTimeoutS, MHD_OPTION_CONNECTION_MEMORY_LIMIT,
-                               kWebConnectionMemory, MHD_OPTION_NOTIFY_COMPLETED, on_completed, s,
-                               MHD_OPTION_NOTIFY_CONNECTION, on_connection, s, MHD_OPTION_END);
+  MHD_OptionItem where[] = {{MHD_OPTION_SOCK_ADDR, 0, &addr}, {MHD_OPTION_END, 0, nullptr}};
+  if (!options.listen) where[0] = {MHD_OPTION_END, 0, nullptr};
+  s->daemon = MHD_start_daemon(
+      MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_ALLOW_SUSPEND_RESUME |
+          MHD_USE_ERROR_LOG | (options.listen ? 0 : MHD_USE_NO_LISTEN_SOCKET),
+      options.port, nullptr, nullptr, on_request, s, MHD_OPTION_ARRAY, where,
+      MHD_OPTION_CONNECTION_LIMIT, kWebConnectionsMax, MHD_OPTION_PER_IP_CONNECTION_LIMIT,
+      kWebConnectionsPerIp, MHD_OPTION_CONNECTION_TIMEOUT, kWebIdleTimeoutS,
+      MHD_OPTION_CONNECTION_MEMORY_LIMIT, kWebConnectionMemory, MHD_OPTION_NOTIFY_COMPLETED,
+      on_completed, s, MHD_OPTION_NOTIFY_CONNECTION, on_connection, s, MHD_OPTION_END);
   if (!s->daemon) {
     delete s;
     return nullptr;
@@ -452,6 +453,10 @@ WebServer* web_server_start(const WebServerOptions& options, WebLink* link) {
 }
 
 uint16_t web_server_port(const WebServer* s) { return s->port; }
+
+bool web_server_add_client(WebServer* s, int fd, const sockaddr* address, socklen_t length) {
+  return MHD_add_connection(s->daemon, fd, address, length) == MHD_YES;
+}
 
 void web_server_notify(WebServer* s, bool changed, bool live) {
   uint64_t version = 0;

@@ -4,6 +4,8 @@
 // wait suspended (no thread, no polling) until the snapshot changes.
 #pragma once
 
+#include <sys/socket.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -18,6 +20,9 @@ struct WebServerOptions {
   // Host names requests may use besides addresses, localhost and this
   // machine's own names (--allow-host).
   std::vector<std::string> allow_hosts;
+  // false: no listening socket; clients come only through
+  // web_server_add_client (tests and fuzzing, without a network).
+  bool listen = true;
 };
 
 // One address holds at most a few connections and streams, well below the
@@ -36,6 +41,9 @@ inline constexpr size_t kWebConnectionMemory = 16 * 1024;  // request line + hea
 
 // Starts serving; nullptr when the address cannot be bound.
 WebServer* web_server_start(const WebServerOptions& options, WebLink* link);
+// Serves a connected stream socket as a client at the given address; the
+// server owns fd from here on (also when it refuses it: false).
+bool web_server_add_client(WebServer* s, int fd, const sockaddr* address, socklen_t length);
 // The port actually bound.
 uint16_t web_server_port(const WebServer* s);
 // Wakes the event streams: the snapshot changed, or a tick passed (for
