@@ -118,7 +118,9 @@ TEST(WebE2e, StatusCommandsSettingsAndEvents) {
   const std::string ssid_only =
       "{\"name\":\"wifi\",\"value4\":\"2\",\"value5\":\"home2\",\"value7\":\"0\","
       "\"value8\":\"rig-ap\",\"value10\":\"2.4\",\"value11\":\"6\",\"value12\":\"US\"}";
-  ASSERT_EQ(web_http(port, "POST", "/api/settings", ssid_only).status, 202);
+  HttpReply kept = web_http(port, "POST", "/api/settings", ssid_only);
+  ASSERT_EQ(kept.status, 202);
+  EXPECT_EQ(kept.body.find("secret"), std::string::npos) << kept.body;
   ASSERT_TRUE(settings_show("/api/settings", "lan_ssid", "\"home2\""));
   EXPECT_EQ(at(web_http(port, "GET", "/api/settings?secrets=1").body, "lan_psk"),
             "\"home-secret-1\"");

@@ -280,13 +280,16 @@ MHD_Result post(WebServer* s, MHD_Connection* c, const std::string& url, const R
   if (req.too_long) return error(c, 413, "body too long");
   WebAnswer a = settings ? web_settings_body(req.body.data(), req.body.size())
                          : web_command_body(req.body.data(), req.body.size());
+  // The answer shows the command as the client sent it, never the
+  // passwords kept from the report.
+  const std::string shown = a.text;
   if (settings && a.status == 202)
     a = web_settings_keep_secrets(a.text, web_link_settings(s->link));
   if (a.status != 202) return answer(c, static_cast<unsigned>(a.status), a.text);
   if (!web_link_send(s->link, a.text)) return error(c, 503, "could not send to the daemon");
   if (settings) web_link_refresh_settings(s->link, 400);
   // The command as sent, as a JSON value of its own.
-  return answer(c, 202, "{\"sent\":" + a.text + "}");
+  return answer(c, 202, "{\"sent\":" + shown + "}");
 }
 
 MHD_Result get(WebServer* s, MHD_Connection* c, const std::string& url) {
@@ -435,14 +438,17 @@ WebServer* web_server_start(const WebServerOptions& options, WebLink* link) {
   s->host_names = web_host_names(options.allow_hosts);
   MHD_OptionItem where[] = {{MHD_OPTION_SOCK_ADDR, 0, &addr}, {MHD_OPTION_END, 0, nullptr}};
   if (!options.listen) where[0] = {MHD_OPTION_END, 0, nullptr};
+  // Without a listening socket (fuzzing) the library's complaints about
+  // malformed requests would only flood the output.
+  unsigned mode =
+      options.listen ? MHD_USE_EPOLL | MHD_USE_ERROR_LOG : MHD_USE_POLL | MHD_USE_NO_LISTEN_SOCKET;
   s->daemon = MHD_start_daemon(
-      MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_ALLOW_SUSPEND_RESUME |
-          MHD_USE_ERROR_LOG | (options.listen ? 0 : MHD_USE_NO_LISTEN_SOCKET),
-      options.port, nullptr, nullptr, on_request, s, MHD_OPTION_ARRAY, where,
-      MHD_OPTION_CONNECTION_LIMIT, kWebConnectionsMax, MHD_OPTION_PER_IP_CONNECTION_LIMIT,
-      kWebConnectionsPerIp, MHD_OPTION_CONNECTION_TIMEOUT, kWebIdleTimeoutS,
-      MHD_OPTION_CONNECTION_MEMORY_LIMIT, kWebConnectionMemory, MHD_OPTION_NOTIFY_COMPLETED,
-      on_completed, s, MHD_OPTION_NOTIFY_CONNECTION, on_connection, s, MHD_OPTION_END);
+      MHD_USE_INTERNAL_POLLING_THREAD | MHD_ALLOW_SUSPEND_RESUME | mode, options.port, nullptr,
+      nullptr, on_request, s, MHD_OPTION_ARRAY, where, MHD_OPTION_CONNECTION_LIMIT,
+      kWebConnectionsMax, MHD_OPTION_PER_IP_CONNECTION_LIMIT, kWebConnectionsPerIp,
+      MHD_OPTION_CONNECTION_TIMEOUT, kWebIdleTimeoutS, MHD_OPTION_CONNECTION_MEMORY_LIMIT,
+      kWebConnectionMemory, MHD_OPTION_NOTIFY_COMPLETED, on_completed, s,
+      MHD_OPTION_NOTIFY_CONNECTION, on_connection, s, MHD_OPTION_END);
   if (!s->daemon) {
     delete s;
     return nullptr;

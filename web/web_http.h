@@ -21,7 +21,10 @@ struct WebServerOptions {
   // machine's own names (--allow-host).
   std::vector<std::string> allow_hosts;
   // false: no listening socket; clients come only through
-  // web_server_add_client (tests and fuzzing, without a network).
+  // web_server_add_client (tests and fuzzing, without a network). Such a
+  // server waits with poll, not epoll: libmicrohttpd's edge-triggered loop
+  // may miss a close that arrives with the last bytes of a partial request,
+  // and a fuzzer would wait out every such input.
   bool listen = true;
 };
 
