@@ -161,18 +161,28 @@ bool web_same_origin(const char* content_type, const char* origin, const char* h
 
 namespace {
 
-// The address's entry; a new one takes a free slot, else the slot of the
-// address that tried least recently.
-WebPinClient* pin_client(WebPinState* st, const std::string& address) {
+// The address's entry. A new one takes a free slot, else the slot whose
+// wait ends first; when that wait is still running the newcomer inherits
+// it, so that many addresses taking turns cannot wash their waits out of
+// the table.
+WebPinClient* pin_client(WebPinState* st, const std::string& address, int64_t now_ms) {
   WebPinClient* pick = nullptr;
   for (WebPinClient& c : st->clients) {
     if (!c.address.empty() && c.address == address) return &c;
-    bool better = !pick || (!pick->address.empty() &&
-                            (c.address.empty() || c.last_try_ms < pick->last_try_ms));
+    bool better =
+        !pick ||
+        (!pick->address.empty() &&
+         (c.address.empty() || c.locked_until_ms < pick->locked_until_ms ||
+          (c.locked_until_ms == pick->locked_until_ms && c.last_try_ms < pick->last_try_ms)));
     if (better) pick = &c;
   }
+  WebPinClient out = *pick;
   *pick = WebPinClient{};
   pick->address = address;
+  if (!out.address.empty() && out.locked_until_ms > now_ms) {
+    pick->failures = out.failures;
+    pick->locked_until_ms = out.locked_until_ms;
+  }
   return pick;
 }
 
@@ -185,7 +195,7 @@ bool session_live(const WebPinSession& s, int64_t now_ms) {
 WebLogin web_pin_login(WebPinState* st, const std::string& address, const std::string& pin,
                        int64_t now_ms, std::string* token, int64_t* retry_ms) {
   *retry_ms = 0;
-  WebPinClient* c = pin_client(st, address.empty() ? "?" : address);
+  WebPinClient* c = pin_client(st, address.empty() ? "?" : address, now_ms);
   c->last_try_ms = now_ms;
   if (now_ms < c->locked_until_ms) {
     *retry_ms = c->locked_until_ms - now_ms;

@@ -44,8 +44,9 @@ bool web_same_origin(const char* content_type, const char* origin, const char* h
 // Wrong PINs wait longer each time (doubling from 500 ms up to 30 s) before
 // the next attempt from the same client address is even compared. The wait
 // is per address so that an attacker who keeps failing cannot keep the
-// owner, at another address, out; the table is bounded and forgets the
-// address that tried least recently.
+// owner, at another address, out. The table is bounded: a new address takes
+// the slot whose wait ends first, and inherits that wait while it runs (so
+// more addresses than slots, taking turns, still wait).
 inline constexpr int kWebSessions = 16;
 inline constexpr int kWebPinClients = 64;
 inline constexpr int64_t kWebSessionIdleMs = int64_t{12} * 3600 * 1000;

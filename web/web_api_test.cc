@@ -137,13 +137,20 @@ TEST(WebApi, PinSessionsAndSlowerWrongPins) {
   for (int i = 0; i < 20; i++) web_pin_login(&st, a, "0", 1000000 * (i + 1), &token, &retry);
   EXPECT_EQ(retry, 30000);  // the wait stops growing
 
-  // The table of addresses is bounded: a crowd of new addresses pushes out
-  // the one that tried least recently, never grows the table.
+  // The table of addresses is bounded: a crowd of new addresses never grows
+  // it, and taking turns does not wash the waits out: once every slot waits,
+  // a newcomer inherits the wait that ends first. When the waits are over,
+  // a newcomer is compared at once.
+  const int64_t crowd = 30000000;
+  int compared = 0;
   for (int i = 0; i < 3 * kWebPinClients; i++)
-    web_pin_login(&st, "10.0.0." + std::to_string(i), "0", 30000000 + i, &token, &retry);
+    compared += web_pin_login(&st, "10.0.0." + std::to_string(i), "0", crowd + i, &token, &retry) ==
+                WebLogin::wrong;
+  EXPECT_EQ(compared, kWebPinClients);
   int slots = 0;
   for (const WebPinClient& c : st.clients) slots += c.address.rfind("10.0.0.", 0) == 0;
   EXPECT_EQ(slots, kWebPinClients);
+  EXPECT_EQ(web_pin_login(&st, "10.0.1.1", "0", crowd + 600, &token, &retry), WebLogin::wrong);
 
   const int64_t t = 99999999;
   ASSERT_EQ(web_pin_login(&st, owner, "246810", t, &token, &retry), WebLogin::ok);
