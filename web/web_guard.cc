@@ -17,17 +17,6 @@ std::string lower_name(std::string name) {
   return name;
 }
 
-WebAnswer error(int status, const char* why) {
-  return {status, std::string("{\"error\":\"") + why + "\"}"};
-}
-
-// The updateparam "wifi" values that carry passwords, and the report's key
-// for each.
-constexpr struct {
-  const char* value;
-  const char* report;
-} kWifiSecrets[] = {{"value6", "lan_psk"}, {"value9", "ap_psk"}};
-
 }  // namespace
 
 std::vector<std::string> web_host_names(const std::vector<std::string>& extra) {
@@ -118,37 +107,5 @@ std::string web_settings_redacted(const std::string& report) {
   std::string out = text ? text : "";
   cJSON_free(text);
   cJSON_Delete(o);
-  return out;
-}
-
-WebAnswer web_settings_keep_secrets(const std::string& command, const std::string& report) {
-  cJSON* cmd = cJSON_ParseWithLength(command.data(), command.size());
-  const cJSON* name = cJSON_GetObjectItemCaseSensitive(cmd, "name");
-  bool missing = false;
-  for (const auto& s : kWifiSecrets) missing |= !cJSON_GetObjectItemCaseSensitive(cmd, s.value);
-  if (!cJSON_IsString(name) || strcmp(name->valuestring, "wifi") != 0 || !missing) {
-    cJSON_Delete(cmd);
-    return {202, command};
-  }
-  cJSON* rep = cJSON_ParseWithLength(report.data(), report.size());
-  WebAnswer out = {202, ""};
-  for (const auto& s : kWifiSecrets) {
-    if (cJSON_GetObjectItemCaseSensitive(cmd, s.value)) continue;
-    const cJSON* kept = cJSON_GetObjectItemCaseSensitive(rep, s.report);
-    if (!cJSON_IsString(kept)) {
-      out = error(503, "no configuration report from the daemon yet to keep the passwords");
-      break;
-    }
-    cJSON_AddStringToObject(cmd, s.value, kept->valuestring);
-  }
-  if (out.status == 202) {
-    char* text = cJSON_PrintUnformatted(cmd);
-    out.text = text ? text : "";
-    cJSON_free(text);
-    if (out.text.empty() || out.text.size() > kWebCommandMax)
-      out = error(413, "command longer than 255 characters with the kept passwords");
-  }
-  cJSON_Delete(rep);
-  cJSON_Delete(cmd);
   return out;
 }

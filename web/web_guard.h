@@ -12,8 +12,6 @@
 #include <string>
 #include <vector>
 
-#include "web/web_api.h"
-
 // The names a Host header may carry besides an address literal: localhost,
 // this machine's host name and NAME.local, and the extra names given;
 // lower-case, without a trailing dot.
@@ -28,9 +26,3 @@ bool web_setting_secret(const char* key);
 // The configuration report with every secret replaced by "" and, for each,
 // "KEY_set": whether one is set. "" when the report is not a JSON object.
 std::string web_settings_redacted(const std::string& report);
-// The Wi-Fi change sends every Wi-Fi field at once; a page that did not ask
-// for the passwords leaves them out. command: an accepted "updateparam"
-// (web_settings_body's text); a left-out password gets its value from the
-// report, so that changing the SSID does not wipe it. Other commands pass
-// unchanged.
-WebAnswer web_settings_keep_secrets(const std::string& command, const std::string& report);

@@ -26,6 +26,7 @@ struct WebServerOptions {
   // may miss a close that arrives with the last bytes of a partial request,
   // and a fuzzer would wait out every such input.
   bool listen = true;
+  unsigned video_watchers = 4;  // browsers watching the video at once
 };
 
 // One address holds at most a few connections and streams, well below the
@@ -41,8 +42,10 @@ inline constexpr unsigned kWebIdleTimeoutS = 15;
 // its bytes trickle in: the idle time-out alone restarts with every byte.
 inline constexpr int64_t kWebRequestDeadlineMs = 10000;
 inline constexpr size_t kWebConnectionMemory = 16 * 1024;  // request line + headers + buffers
+inline constexpr size_t kWebVideoBlock = 8 * 1024;         // video bytes per write, within that
 
-// Starts serving; nullptr when the address cannot be bound.
+// Starts serving (GET /api/video too when link->video is set); nullptr when
+// the address cannot be bound.
 WebServer* web_server_start(const WebServerOptions& options, WebLink* link);
 // Serves a connected stream socket as a client at the given address; the
 // server owns fd from here on (also when it refuses it: false).
