@@ -19,7 +19,11 @@ git worktree prune
 git worktree add -q --detach "$base" "$rev"
 trap 'git -C "$top" worktree remove --force "$base"' EXIT
 for dir in "$top" "$base"; do
-  cmake -S "$dir" -B "$dir/build-compare-bin" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+  launcher=()
+  if command -v ccache >/dev/null; then
+    launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+  fi
+  cmake -S "$dir" -B "$dir/build-compare-bin" -G Ninja -DCMAKE_BUILD_TYPE=Release "${launcher[@]}" >/dev/null
   cmake --build "$dir/build-compare-bin" --target "${targets[@]}" >/dev/null
 done
 
