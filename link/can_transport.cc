@@ -298,22 +298,47 @@ void open_unless_replaced(uint32_t seen, bool reopen, bool pause) {
 
 // --- frames on the descriptor -----------------------------------------------
 
-// 1: a frame; 0: nothing usable (wrong size); -1: read error (errno set).
-int read_frame(int fd, CanFrame* f, ssize_t* n) {
-  if (g_port.kind == BusKind::kCan) {
-    can_frame cf{};
-    *n = read(fd, &cf, sizeof cf);
-    if (*n < 0) return -1;
-    if (*n != static_cast<ssize_t>(sizeof cf) || cf.len > 8) return 0;
-    f->can_id = cf.can_id;
-    f->len = cf.len;
-    memcpy(f->data, cf.data, 8);
-    return 1;
+// Every frame waiting on the descriptor, up to kReadBatch, in one call: at
+// idle the camera's status arrives as bursts of frames, and a poll and a
+// read for each one cost more than the frames' handling.
+constexpr unsigned kReadBatch = 32;
+
+struct FrameBatch {
+  mmsghdr msgs[kReadBatch];
+  iovec iov[kReadBatch];
+  union {
+    can_frame can[kReadBatch];
+    uint8_t wire[kReadBatch][kCanWireSize];
+  };
+};
+
+// The number of messages read (each may still be unusable: see
+// batch_frame), or -1 on a read error (errno set).
+int read_frames(int fd, FrameBatch* b) {
+  bool can = g_port.kind == BusKind::kCan;
+  for (unsigned i = 0; i < kReadBatch; i++) {
+    b->iov[i].iov_base = can ? static_cast<void*>(&b->can[i]) : static_cast<void*>(b->wire[i]);
+    b->iov[i].iov_len = can ? sizeof b->can[i] : sizeof b->wire[i];
+    b->msgs[i] = mmsghdr{};
+    b->msgs[i].msg_hdr.msg_iov = &b->iov[i];
+    b->msgs[i].msg_hdr.msg_iovlen = 1;
   }
-  uint8_t wire[kCanWireSize];
-  *n = recv(fd, wire, sizeof wire, MSG_TRUNC);
-  if (*n < 0) return -1;
-  return can_frame_decode(wire, static_cast<size_t>(*n), f) ? 1 : 0;
+  // MSG_TRUNC: an overlong datagram reports its real length and is dropped
+  // whole, not read as its first 16 bytes.
+  return recvmmsg(fd, b->msgs, kReadBatch, MSG_DONTWAIT | (can ? 0 : MSG_TRUNC), nullptr);
+}
+
+// Message i of a batch as a frame; false when it is not one (wrong size,
+// data length past 8).
+bool batch_frame(const FrameBatch& b, unsigned i, CanFrame* f) {
+  size_t n = b.msgs[i].msg_len;
+  if (g_port.kind != BusKind::kCan) return can_frame_decode(b.wire[i], n, f);
+  const can_frame& cf = b.can[i];
+  if (n != sizeof cf || cf.len > 8) return false;
+  f->can_id = cf.can_id;
+  f->len = cf.len;
+  memcpy(f->data, cf.data, 8);
+  return true;
 }
 
 bool write_frame(int fd, const CanFrame& f) {
@@ -344,8 +369,10 @@ void djigo_forward(const uint8_t* data, uint8_t len) {
   (void)r;
 }
 
-// One pass of the reader loop: wait for, read and handle at most one frame.
+// One pass of the reader loop: wait for the frames waiting on the bus, read
+// them at once and handle them one by one, in the order they came.
 void reader_step() {
+  static FrameBatch batch;  // the reader thread's alone
   uint32_t generation = 0;
   int fd = pin_current(&generation);
   if (fd < 0) {
@@ -354,12 +381,10 @@ void reader_step() {
   }
   pollfd p{fd, POLLIN, 0};
   int ready = poll(&p, 1, 50);
-  CanFrame frame;
-  ssize_t n = 0;
   int got = 0;
   int err = 0;
   if (ready > 0) {
-    got = read_frame(fd, &frame, &n);
+    got = read_frames(fd, &batch);
     err = errno;
   }
   unpin(fd);
@@ -368,13 +393,16 @@ void reader_step() {
     // A descriptor retired under us reports its shutdown, not a bus fault.
     if (generation != current_generation() || err == EAGAIN || err == EWOULDBLOCK || err == EINTR)
       return;
-    log_error("CAN: read error (%d bytes)\n", static_cast<int>(n));
+    log_error("CAN: read error (%d bytes)\n", got);
     open_unless_replaced(generation, true, true);
     g_port.last_receive_time.store(0);
     return;
   }
-  if (got == 0) return;
-  can_reader_frame(frame.can_id, frame.data, frame.len);
+  for (int i = 0; i < got; i++) {
+    CanFrame frame;
+    if (batch_frame(batch, static_cast<unsigned>(i), &frame))
+      can_reader_frame(frame.can_id, frame.data, frame.len);
+  }
 }
 
 }  // namespace
