@@ -21,6 +21,7 @@
 #include "testing/link_capture.h"
 #include "tools/packet_build.h"
 #include "platform/clock.h"
+#include "platform/health.h"
 #include "platform/ports.h"
 #include "platform/thread.h"
 
@@ -186,6 +187,18 @@ TEST_F(Transport, FramesThatPileUpAreReadTogetherAndHandledInOrder) {
   }
   EXPECT_EQ(can_last_receive_time(), 424242u);
   fake_clock_remove();
+}
+
+// The service watchdog pings only while the reader turns, and it turns on
+// a quiet bus too (its read times out every 50 ms).
+TEST_F(Transport, TheReaderTurnsOnAQuietBus) {
+  uint64_t before = health_loop_turns(HEALTH_LOOP_CAN_READER);
+  bool turned = false;
+  for (int i = 0; i < 200 && !turned; i++) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    turned = health_loop_turns(HEALTH_LOOP_CAN_READER) >= before + 2;
+  }
+  EXPECT_TRUE(turned);
 }
 
 TEST_F(Transport, WritesEightByteFramesWithId412) {
