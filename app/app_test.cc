@@ -2,6 +2,8 @@
 // command line.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstring>
 #include <vector>
 
@@ -133,7 +135,12 @@ TEST(Options, EveryOptionAndErrors) {
                                    "4243",
                                    "--video-port=5001",
                                    "--djigo-port",
-                                   "6790"};
+                                   "6790",
+                                   "--capture",
+                                   "rig.pcap",
+                                   "--capture-size=2",
+                                   "--replay",
+                                   "/tmp/old.pcap"};
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(a.data());
   AppOptions o;
@@ -153,11 +160,19 @@ TEST(Options, EveryOptionAndErrors) {
   EXPECT_EQ(o.viewer_port, 4243);
   EXPECT_EQ(o.video_port, 5001);
   EXPECT_EQ(o.djigo_port, 6790);
+  // Relative to where the daemon started: --sim moves its working directory.
+  char cwd[4096];
+  ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+  EXPECT_EQ(o.capture, std::string(cwd) + "/rig.pcap");
+  EXPECT_EQ(o.capture_size, 2);
+  EXPECT_EQ(o.replay, "/tmp/old.pcap");
 
   for (std::vector<std::string> bad : {std::vector<std::string>{"x", "--bogus"},
                                        {"x", "--viewer-port"},
                                        {"x", "--viewer-port", "70000"},
-                                       {"x", "--video-port", "12ab"}}) {
+                                       {"x", "--video-port", "12ab"},
+                                       {"x", "--capture-size", "0"},
+                                       {"x", "--replay", "rig.pcap"}}) {
     std::vector<char*> bv;
     for (auto& a : bad) bv.push_back(a.data());
     EXPECT_FALSE(options_parse(static_cast<int>(bv.size()), bv.data(), &o, &err)) << bad[1];

@@ -3,10 +3,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <unistd.h>
 #include <vector>
 
 #include "core/config_record.h"
 #include "control/i2c_input.h"
+#include "link/can_capture.h"
 #include "link/can_transport.h"
 #include "periph/media_listing.h"
 #include "platform/paths.h"
@@ -37,6 +39,8 @@ const char* options_usage() {
          "                        shell sandbox, a GPIO log, a configuration with control\n"
          "                        enabled, CAN and I2C over loopback UDP and pqw-camsim (when\n"
          "                        it sits beside the daemon); prints where everything is\n"
+         "  --replay FILE         with --sim: the camera simulator plays the camera side of\n"
+         "                        a capture (candump -l log or pcap) instead of its own\n"
          "  --sim-dir DIR         directory for --sim (default: a new one under $TMPDIR or /tmp)\n"
          "  --root DIR            /boot, /run and /sys paths (shell commands included) under DIR\n"
          "  --shm-prefix P        shared memory \"/\"P\"hud_mem\" and \"/\"P\"config_mem\"\n"
@@ -45,6 +49,10 @@ const char* options_usage() {
          "  --gpio-log FILE       record GPIO calls in FILE instead of driving the pins\n"
          "  --pwm-channel N       pwmchip0 channel for the shield servo pin (default 0)\n"
          "  --can BUS             can0 (default) or udp:LOCALPORT:HOST:PORT\n"
+         "  --capture FILE        write every CAN frame read and written to FILE as pcap\n"
+         "                        (SocketCAN link type; pqw-decode, Wireshark); FILE is\n"
+         "                        rotated to FILE.1 .. FILE.3 at --capture-size\n"
+         "  --capture-size MB     size cap of each capture file (default 16)\n"
          "  --i2c DEV             /dev/i2c-1 (default) or udp:PORT\n"
          "  --camera-ftp URL      base address of the camera's card listing\n"
          "  --viewer-port N       viewer UDP port (default 4242)\n"
@@ -91,6 +99,8 @@ bool options_parse(int argc, char** argv, AppOptions* out, std::string* error) {
                  {"--shell-sandbox", &o.shell_sandbox},
                  {"--gpio-log", &o.gpio_log},
                  {"--can", &o.can},
+                 {"--capture", &o.capture},
+                 {"--replay", &o.replay},
                  {"--i2c", &o.i2c},
                  {"--camera-ftp", &o.camera_ftp},
                  {"--viewer-allow", &o.viewer_allow}};
@@ -101,7 +111,8 @@ bool options_parse(int argc, char** argv, AppOptions* out, std::string* error) {
     } numbers[] = {{"--viewer-port", &o.viewer_port, 0, 65535},
                    {"--video-port", &o.video_port, 0, 65535},
                    {"--djigo-port", &o.djigo_port, 0, 65535},
-                   {"--pwm-channel", &o.pwm_channel, 0, 63}};
+                   {"--pwm-channel", &o.pwm_channel, 0, 63},
+                   {"--capture-size", &o.capture_size, 1, 4096}};
     std::string* text = nullptr;
     Number* number = nullptr;
     for (Text& t : texts)
@@ -132,6 +143,17 @@ bool options_parse(int argc, char** argv, AppOptions* out, std::string* error) {
     const char* env = getenv("PQW_VIEWER_ALLOW");
     if (env) o.viewer_allow = env;
   }
+  if (!o.replay.empty() && !o.sim) {
+    *error = "--replay needs --sim";
+    return false;
+  }
+  // The daemon changes its working directory (--sim): relative paths are
+  // taken from where it was started.
+  for (std::string* path : {&o.capture, &o.replay}) {
+    if (path->empty() || (*path)[0] == '/') continue;
+    char cwd[4096];
+    if (getcwd(cwd, sizeof cwd)) *path = std::string(cwd) + "/" + *path;
+  }
   std::vector<ViewerAllowNet> nets;
   std::string bad;
   if (!viewer_allow_parse(o.viewer_allow.c_str(), &nets, &bad)) {
@@ -149,6 +171,8 @@ void options_apply(const AppOptions& o) {
   if (!o.gpio_log.empty()) gpio_set_log(o.gpio_log.c_str());
   if (o.pwm_channel >= 0) gpio_set_pwm_fallback(o.pwm_channel);
   if (!o.can.empty()) can_set_spec(o.can.c_str());
+  if (!o.capture.empty())
+    can_capture_set(o.capture.c_str(), static_cast<uint64_t>(o.capture_size) << 20);
   if (!o.i2c.empty()) i2c_set_spec(o.i2c.c_str());
   if (!o.camera_ftp.empty()) media_listing_set_base(o.camera_ftp.c_str());
   if (o.viewer_port >= 0) net_ports().viewer = static_cast<uint16_t>(o.viewer_port);

@@ -16,6 +16,9 @@ struct AppOptions {
   std::string gpio_log;
   int pwm_channel = -1;
   std::string can;
+  std::string capture;    // --capture FILE, made absolute
+  int capture_size = 16;  // --capture-size MB per file
+  std::string replay;     // --replay FILE (with --sim), made absolute
   std::string i2c;
   std::string camera_ftp;
   int viewer_port = -1;

@@ -12,6 +12,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 #include "app/options.h"
 #include "platform/paths.h"
@@ -200,7 +201,12 @@ void sim_start(const AppOptions& opt) {
   o.path = camsim.c_str();
   o.log_path = out.c_str();
   o.death_signal = SIGTERM;  // the simulator ends with the daemon, however the daemon ends
-  pid_t pid = spawn_process({"pqw-camsim", "--bus", bus, "--log", log}, o);
+  std::vector<std::string> args = {"pqw-camsim", "--bus", bus, "--log", log};
+  if (!opt.replay.empty()) {
+    args.push_back("--replay");
+    args.push_back(opt.replay);
+  }
+  pid_t pid = spawn_process(args, o);
   if (pid < 0) {
     log_error("sim: cannot start %s\n", camsim.c_str());
     return;

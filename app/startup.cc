@@ -13,11 +13,13 @@
 #include "control/rc_controller.h"
 #include "core/version.h"
 #include "control/i2c_input.h"
+#include "link/can_capture.h"
 #include "link/can_transport.h"
 #include "link/data_source.h"
 #include "link/djigo_bridge.h"
 #include "periph/media_listing.h"
 #include "periph/shield.h"
+#include "platform/app_exit.h"
 #include "platform/clock.h"
 #include "platform/paths.h"
 #include "platform/shell.h"
@@ -85,6 +87,14 @@ void app_startup() {
   // where a missing bus or a taken port ends the daemon.
   if (cfg_get(rec->shield_enabled)) shield_init();
   data_source_init();
+  // Before the bus opens, so the capture holds the first frame too.
+  if (can_capture_configured()) {
+    if (!can_capture_open()) {
+      app_exit(2);
+      return;
+    }
+    thread_start("pqw-capture", can_capture_loop);
+  }
   if (cfg_get(rec->control_enabled)) {
     can_init();
     thread_start("pqw-can-rx", can_reader);

@@ -6,6 +6,10 @@
 //    this thread, for a fixed time: frames and packets per second.
 // 2. Latency, in process: from handing a telemetry record's last frame to the
 //    reader steps to its viewer message (code 7) being framed.
+// 1b. The same with --capture on: each frame also goes through the capture
+//    hook into the ring, which a pqw-capture thread empties into a file; the
+//    ratio against part 1 is the hook's cost (the feed outruns any disk, so
+//    most frames find the ring full and are counted as dropped instead).
 // 3. Latency over the simulated bus: the real reader thread on a UDP socket;
 //    from sending a telemetry record's last frame to its viewer message.
 //
@@ -27,10 +31,12 @@
 #include "core/hud_block.h"
 #include "app/hooks.h"
 #include "tools/camera_records.h"
+#include "link/can_capture.h"
 #include "link/can_frame.h"
 #include "link/can_transport.h"
 #include "link/link_packet.h"
 #include "link/link_state.h"
+#include "platform/health.h"
 #include "platform/ports.h"
 #include "platform/shell.h"
 #include "platform/thread.h"
@@ -76,7 +82,7 @@ void report(const char* what, std::vector<double> us) {
          at(0.99), us.back());
 }
 
-void throughput(double seconds) {
+double throughput(double seconds) {
   CameraSideState cam;
   std::vector<CanFrame> tick = frames_of(camera_tick_records(&cam));
   uint64_t frames = 0, messages0 = g_messages.load();
@@ -92,6 +98,22 @@ void throughput(double seconds) {
       "throughput: %.0f frames/s, %.0f packets/s (%zu frames and 8 packets a tick), %.0f "
       "viewer messages/s\n",
       frames / s, ticks * 8 / s, tick.size(), (g_messages.load() - messages0) / s);
+  return frames / s;
+}
+
+void throughput_with_capture(double seconds, double without, const std::string& dir) {
+  std::string file = dir + "/bench.pcap";
+  can_capture_set(file.c_str(), 4ull << 20, 1);
+  if (!can_capture_open()) return;
+  thread_start("pqw-capture", can_capture_loop);
+  uint64_t dropped0 = health_get(HEALTH_CAPTURE_DROPPED);
+  printf("with --capture, ");
+  double with = throughput(seconds);
+  can_capture_close();
+  printf("  capture hook: ratio %.2f against no capture, %llu frames dropped at the ring\n",
+         with / without,
+         static_cast<unsigned long long>(health_get(HEALTH_CAPTURE_DROPPED) - dropped0));
+  for (const char* suffix : {"", ".1"}) unlink((file + suffix).c_str());
 }
 
 void latency_in_process(double seconds) {
@@ -159,7 +181,8 @@ int main(int argc, char** argv) {
   char dir[] = "/tmp/pqw-bench-can-XXXXXX";
   if (mkdtemp(dir)) shell_set_sandbox(dir);
   link_state().wanted_orientation_lock.store(1);
-  throughput(seconds);
+  double without = throughput(seconds);
+  throughput_with_capture(seconds, without, dir);
   latency_in_process(seconds);
   latency_over_udp(seconds);
   std::string log = std::string(dir) + "/commands.log";

@@ -73,5 +73,11 @@ inline constexpr uint8_t kCameraWbCustomMode = 0x06;
 // The value byte holds 20 + steps: above this the byte wraps.
 inline constexpr int kCameraWbCustomMax = kCameraWbCustomMin + (255 - 20) * kCameraWbCustomStep;
 
+// "aperture": the f-numbers the lens takes, in tenths (1.7 .. 16); the camera
+// reports one of these as hundredths.
+inline constexpr int kCameraApertureTenths[] = {17, 18, 20, 22, 25, 28,  32,  35,  40,  45, 50,
+                                                56, 63, 71, 80, 90, 100, 110, 130, 140, 160};
+static_assert(std::size(kCameraApertureTenths) == 21);
+
 // "video_mode": the exposure programs, sent as index + 1.
 inline constexpr std::string_view kCameraImageModes[] = {"auto", "shutter", "aperture", "manual"};

@@ -11,6 +11,7 @@
 #include "config/config_file.h"
 #include "control/camera_ops.h"
 #include "control/camera_settings.h"
+#include "control/camera_vocabulary.h"
 #include "link/link_state.h"
 #include "platform/clock.h"
 #include "platform/shell.h"
@@ -26,9 +27,6 @@ constexpr const char* kShutterTable[57] = {
     "5",    "6.25", "8",    "10",   "12.5", "15",   "20",   "25",   "30",  "40",  "50",  "60",
     "80",   "100",  "120",  "160",  "200",  "240",  "320",  "400",  "500", "640", "800", "1000",
     "1250", "1600", "2000", "2500", "3200", "4000", "5000", "6400", "8000"};
-constexpr float kApertureTable[21] = {1.7f, 1.8f, 2.0f,  2.2f,  2.5f,  2.8f,  3.2f,
-                                      3.5f, 4.0f, 4.5f,  5.0f,  5.6f,  6.3f,  7.1f,
-                                      8.0f, 9.0f, 10.0f, 11.0f, 13.0f, 14.0f, 16.0f};
 constexpr const char* kProgramTable[4] = {"auto", "manual", "shutter", "aperture"};
 
 // The longest exposure a video frame allows is 1/20 s: index 30 ("20").
@@ -303,7 +301,7 @@ void rc_steps(const uint8_t* hud) {
     step_follow_camera(g_rc.aperture, rc_aperture_index, 21);
     step_switch(g_rc.aperture, v, 0, 20);
     if (g_rc.aperture.step != g_rc.aperture.last_sent) {
-      camera_set_aperture(kApertureTable[g_rc.aperture.step]);
+      camera_set_aperture(static_cast<float>(kCameraApertureTenths[g_rc.aperture.step]) / 10.0f);
       g_rc.aperture.last_sent = g_rc.aperture.step;
       rc_aperture_index.store(g_rc.aperture.step);
     }

@@ -1,7 +1,7 @@
 // libFuzzer target: pqw-web's reading of what HTTP clients send: command and
 // settings bodies, the PIN body, the same-origin headers and the session
-// cookie. Also checks the promise the API makes: an accepted command is one
-// JSON object with a text "cmd", no longer than the daemon reads.
+// cookie, and the Wi-Fi passwords filled in from a report. Also checks the promise the API makes:
+// an accepted command is one JSON object with a text "cmd", no longer than the daemon reads.
 #include <cjson/cJSON.h>
 
 #include <cstdint>
@@ -38,6 +38,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     p = text.substr(at < text.size() ? at : text.size(), end == std::string::npos ? end : end - at);
     at = end == std::string::npos ? text.size() : end + 1;
   }
+  // parts[1] as the daemon's configuration report: the Wi-Fi passwords kept
+  // from it still make one command within the limit.
+  accepted_is_a_command(web_settings_keep_passwords(web_settings_body(body, size), parts[1]),
+                        "name");
   web_same_origin(parts[0].c_str(), parts[1].c_str(), parts[2].c_str(), parts[3].c_str());
   WebPinState st;
   st.pin = "1234";

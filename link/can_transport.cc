@@ -21,6 +21,7 @@
 
 #include <atomic>
 
+#include "link/can_capture.h"
 #include "link/can_frame.h"
 #include "link/can_reassembly.h"
 #include "link/link_handler.h"
@@ -357,13 +358,17 @@ bool write_frame(int fd, const CanFrame& f) {
     cf.can_id = f.can_id;
     cf.len = f.len;
     memcpy(cf.data, f.data, f.len);
-    return send(fd, &cf, sizeof cf, MSG_DONTWAIT) == static_cast<ssize_t>(sizeof cf);
+    bool ok = send(fd, &cf, sizeof cf, MSG_DONTWAIT) == static_cast<ssize_t>(sizeof cf);
+    if (ok) can_capture_frame(f.can_id, f.data, f.len);
+    return ok;
   }
   uint8_t wire[kCanWireSize];
   can_frame_encode(f, wire);
-  return sendto(fd, wire, sizeof wire, MSG_NOSIGNAL | MSG_DONTWAIT,
-                reinterpret_cast<sockaddr*>(&g_port.udp_peer),
-                sizeof g_port.udp_peer) == static_cast<ssize_t>(sizeof wire);
+  bool ok = sendto(fd, wire, sizeof wire, MSG_NOSIGNAL | MSG_DONTWAIT,
+                   reinterpret_cast<sockaddr*>(&g_port.udp_peer),
+                   sizeof g_port.udp_peer) == static_cast<ssize_t>(sizeof wire);
+  if (ok) can_capture_frame(f.can_id, f.data, f.len);
+  return ok;
 }
 
 void deliver(const uint8_t* packet, size_t length, void*) {
@@ -463,6 +468,7 @@ void* can_reader(void*) {
 
 void can_reader_frame(uint32_t can_id, const uint8_t* data, uint8_t len) {
   health_add(HEALTH_CAN_FRAMES_IN);
+  can_capture_frame(can_id, data, len);
   if (can_id != kCanIdCamera || len > 8) return;
   CanAssembler* a = &g_port.assembler;
   if (!can_assembler_accept(a, data, len)) return;

@@ -8,6 +8,7 @@
 
 #include "core/config_record.h"
 #include "core/hud_block.h"
+#include "link/link_decode.h"
 #include "link/link_packet.h"
 #include "link/link_state.h"
 #include "platform/clock.h"
@@ -22,22 +23,6 @@ constexpr int kLedPin = 24;
 
 std::atomic<void (*)(int)> g_gimbal_lock_press{nullptr};
 std::atomic<void (*)()> g_stop_shot{nullptr};
-
-constexpr double kApertures[21] = {1.7, 1.8, 2.0, 2.2, 2.5, 2.8,  3.2,  3.5,  4.0,  4.5, 5.0,
-                                   5.6, 6.3, 7.1, 8.0, 9.0, 10.0, 11.0, 13.0, 14.0, 16.0};
-
-// 30 s to 1/8000 s, the order of the camera's shutter table.
-constexpr uint32_t kShutterCodes[57] = {
-    0x1E,   0x19,    0x14,   0x0F,    0x0A,   0x09,     0x08,    0x07,   0x06,     0x05,
-    0x04,   0x20003, 0x03,   0x50002, 0x02,   0x60001,  0x30001, 0x01,   0x198001, 0x438001,
-    0x8002, 0x58002, 0x8003, 0x8004,  0x8005, 0x198006, 0x8008,  0x800A, 0x5800C,  0x800F,
-    0x8014, 0x8019,  0x801E, 0x8028,  0x8032, 0x803C,   0x8050,  0x8064, 0x8078,   0x80A0,
-    0x80C8, 0x80F0,  0x8140, 0x8190,  0x81F4, 0x8280,   0x8320,  0x83E8, 0x84E2,   0x8640,
-    0x87D0, 0x89C4,  0x8C80, 0x8FA0,  0x9388, 0x9900,   0x9F40};
-
-// Exposure compensation codes 7..25 in tenths of a stop.
-constexpr int8_t kEvTenths[19] = {-30, -27, -23, -20, -17, -13, -10, -7, -3, 0,
-                                  3,   7,   10,  13,  17,  20,  23,  27, 30};
 
 // Reply templates, whole packets with placeholder sequence and CRC16.
 constexpr uint8_t kGimbalReply[14] = {0x55, 0x0E, 0x04, 0x66, 0x09, 0x04, 0x00,
@@ -158,12 +143,10 @@ void put_angle(uint8_t* hud, double degrees, size_t text, size_t radians, size_t
   hud_set_f64(hud, cosine, std::cos(r));
 }
 
-void gimbal_attitude(uint8_t* hud, const uint8_t* p) {
-  if (p[9] != 0x04 || p[10] != 0x05) return;
-  int16_t raw_tilt = link_i16(p, 11), raw_dutch = link_i16(p, 13), raw_pan = link_i16(p, 15);
-  double tilt = raw_tilt >= 0 ? raw_tilt * 45.0 / 347.0 : raw_tilt * 135.0 / 1293.0;
-  double dutch = -static_cast<double>(raw_dutch) * 60.0 / 490.0;
-  double pan = raw_pan * 350.0 / 3260.0;
+void gimbal_attitude(uint8_t* hud, const uint8_t* p, size_t length) {
+  LinkAttitude a;
+  if (!link_decode_attitude(p, length, &a)) return;
+  double tilt = a.tilt, dutch = a.dutch, pan = a.pan;
 
   // Readers tell a half-written set of angles by this byte.
   hud_set_u8(hud, HUD_GIMBAL_WRITING, 1);
@@ -172,7 +155,7 @@ void gimbal_attitude(uint8_t* hud, const uint8_t* p) {
   put_angle(hud, dutch, HUD_DUTCH_TEXT, HUD_GIMBAL_DUTCH, HUD_SIN_DUTCH, HUD_COS_DUTCH);
   hud_set_u8(hud, HUD_GIMBAL_WRITING, 0);
 
-  uint8_t locked = p[17] == 0 ? 1 : 0;
+  uint8_t locked = a.locked;
   hud_set_u8(hud, HUD_GIMBAL_STATE, locked);
   uint8_t wanted = link_state().wanted_orientation_lock.load();
   if (locked != wanted) {
@@ -181,7 +164,7 @@ void gimbal_attitude(uint8_t* hud, const uint8_t* p) {
   }
 
   viewer_send_short16(0, trunc_int(pan * 100), trunc_int(tilt * 100), trunc_int(dutch * 100));
-  viewer_send_short16(10, raw_pan, raw_tilt, raw_dutch);
+  viewer_send_short16(10, a.raw_pan, a.raw_tilt, a.raw_dutch);
   viewer_send_short16(8, locked, 0, 0);
 }
 
@@ -234,81 +217,21 @@ void telemetry(uint8_t* hud, const uint8_t* p) {
 
 void focus_status(uint8_t* hud, const uint8_t* p) {
   LinkState& ls = link_state();
-  uint16_t range = link_u16(p, 12);
-  float fraction = static_cast<float>(link_u16(p, 14)) / static_cast<float>(range);
-  // No range reported yet: 0 % rather than a division by zero.
-  int percent = range == 0 ? 0 : trunc_int(fraction * 100.0f);
-  hud_set_u8(hud, HUD_FOCUS_POSITION, static_cast<uint8_t>(percent));
-  float f = link_f32(p, 16);
-  double f100 = std::round(f * 100.0f);
-  hud_set_f64(hud, HUD_FOCUS_VALUE, f100 / 100);
-  uint8_t bit2 = (p[11] >> 2) & 1, bit0 = p[11] & 1;
-  hud_set_u8(hud, HUD_FOCUS_B11_BIT2, bit2);
-  hud_set_u8(hud, HUD_FOCUS_MF_AVAILABLE, bit0);
+  LinkFocus f = link_decode_focus(p);
+  hud_set_u8(hud, HUD_FOCUS_POSITION, static_cast<uint8_t>(f.percent));
+  hud_set_f64(hud, HUD_FOCUS_VALUE, f.value100 / 100);
+  hud_set_u8(hud, HUD_FOCUS_B11_BIT2, f.bit2);
+  hud_set_u8(hud, HUD_FOCUS_MF_AVAILABLE, f.mf_available);
   hud_set_u8(hud, HUD_FOCUS_RECEIVED, 1);
-  float y = link_f32(p, 28), x = link_f32(p, 24);
-  hud_set_f64(hud, HUD_CAM_FOCUS_Y, y);
-  hud_set_f64(hud, HUD_CAM_FOCUS_X, x);
-  hud_set_u8(hud, HUD_FOCUS_B32, p[32]);
-  ls.focus_range.store(range);
-  ls.focus_byte.store(p[42]);
+  hud_set_f64(hud, HUD_CAM_FOCUS_Y, f.y);
+  hud_set_f64(hud, HUD_CAM_FOCUS_X, f.x);
+  hud_set_u8(hud, HUD_FOCUS_B32, f.b32);
+  ls.focus_range.store(f.range);
+  ls.focus_byte.store(f.assistants);
 
-  viewer_send_short8(16, p[32], hud_get_u8(hud, HUD_CONTINUOUS_AF), 0, 0, 0, 0);
-  viewer_send_short16(12, bit2 + 2 * bit0, percent, trunc_int(f100));
-  viewer_send_short16(13, trunc_int(x * 10000.0f), trunc_int(y * 10000.0f), p[42]);
-}
-
-void capture_mode(const uint8_t* p, size_t length) {
-  LinkState& ls = link_state();
-  uint8_t mode = ls.capture_mode.load(), sub = ls.capture_submode.load();
-  switch (p[68]) {
-    case 1:
-      mode = 0, sub = 0;
-      break;
-    case 2:
-      mode = 0, sub = 2;
-      break;
-    case 4:
-      mode = 1;
-      if (p[44] == 3) sub = 0;
-      if (p[44] == 5) sub = 1;
-      if (p[44] == 7) sub = 2;
-      break;
-    case 5:
-      mode = 1;
-      if (p[71] == 3) sub = 3;
-      if (p[71] == 5) sub = 4;
-      break;
-    case 6:
-      if (p[46] == 1 && p[45] == 0) {
-        mode = 0, sub = 1;
-      } else if (p[46] == 0xFF && p[45] == 0) {
-        mode = 2;
-        if (p[47] == 10) sub = 0;
-        if (p[47] == 30) sub = 1;
-      } else if (p[45] == 2) {
-        // Only the 104-byte state carries the timelapse figures; an 85-byte
-        // one keeps the last known ones rather than reading past its end.
-        if (length >= 90) {
-          ls.timelapse_interval.store(static_cast<uint16_t>(link_u16(p, 86) / 10));
-          ls.timelapse_duration.store(link_u16(p, 88));
-        }
-        mode = 4;
-      }
-      break;
-    case 7:
-      mode = 3;
-      if (p[72] == 1) sub = 1;
-      if (p[72] == 3) sub = 2;
-      if (p[72] == 4) sub = 3;
-      if (p[72] == 5) sub = 0;
-      if (p[72] == 7) sub = 4;
-      break;
-    default:
-      break;
-  }
-  ls.capture_mode.store(mode);
-  ls.capture_submode.store(sub);
+  viewer_send_short8(16, f.b32, hud_get_u8(hud, HUD_CONTINUOUS_AF), 0, 0, 0, 0);
+  viewer_send_short16(12, f.bit2 + 2 * f.mf_available, f.percent, trunc_int(f.value100));
+  viewer_send_short16(13, trunc_int(f.x * 10000.0f), trunc_int(f.y * 10000.0f), f.assistants);
 }
 
 void camera_state(uint8_t* hud, const uint8_t* p, size_t length) {
@@ -316,10 +239,9 @@ void camera_state(uint8_t* hud, const uint8_t* p, size_t length) {
   hud_set_u8(hud, HUD_CAMSTATE_B23, p[23]);
   hud_set_u8(hud, HUD_CAMSTATE_B67, p[67]);
 
-  int16_t aperture = link_i16(p, 49);
-  double f_number = aperture / 100.0;
-  hud_set_f64(hud, HUD_APERTURE, f_number);
-  int ai = link_aperture_index(f_number);
+  LinkCameraState c = link_decode_camera_state(p);
+  hud_set_f64(hud, HUD_APERTURE, c.f_number);
+  int ai = link_aperture_index(c.f_number);
   if (ai >= 0) {
     ls.aperture_index.store(ai);
     rc_aperture_index.store(ai);
@@ -338,14 +260,13 @@ void camera_state(uint8_t* hud, const uint8_t* p, size_t length) {
     shell_run("killall -q display &");
   }
 
-  int ev = link_ev_tenths(p[17]);
+  int ev = c.ev_tenths;
   hud_set_u8(hud, HUD_CAMSTATE_B34, p[34]);
   hud_set_u8(hud, HUD_CAMSTATE_B35, p[35]);
   hud_set_u8(hud, HUD_EV_TENTHS, static_cast<uint8_t>(ev));
   hud_set_u8(hud, HUD_CAMSTATE_B42, p[42]);
 
-  uint16_t v38 = link_u16(p, 38);
-  int16_t v = v38 == 255 ? 2 : v38 == 256 ? 3 : v38 == 257 ? 1 : 0;
+  int16_t v = c.v38;
   hud_set_u16(hud, HUD_CAMSTATE_U16_38, static_cast<uint16_t>(v));
 
   hud_set_u8(hud, HUD_CAMSTATE_B31, p[31]);
@@ -353,7 +274,7 @@ void camera_state(uint8_t* hud, const uint8_t* p, size_t length) {
   hud_set_u8(hud, HUD_CAMSTATE_B66_BIT0, p[66] & 1);
   hud_set_u8(hud, HUD_CAMSTATE_B43, p[43]);
 
-  uint32_t shutter = link_u24(p, 13);
+  uint32_t shutter = c.shutter;
   hud_set_u32(hud, HUD_SHUTTER_CODE, shutter);
   int si = link_shutter_index(shutter);
   if (si >= 0) {
@@ -362,9 +283,16 @@ void camera_state(uint8_t* hud, const uint8_t* p, size_t length) {
   }
   hud_set_u32(hud, HUD_CAMSTATE_U24_51, link_u24(p, 51));
 
-  capture_mode(p, length);
-  uint8_t mode = ls.capture_mode.load(), sub = ls.capture_submode.load();
-  uint16_t interval = ls.timelapse_interval.load(), duration = ls.timelapse_duration.load();
+  LinkShotType shot =
+      link_decode_shot_type(p, length,
+                            {ls.capture_mode.load(), ls.capture_submode.load(),
+                             ls.timelapse_interval.load(), ls.timelapse_duration.load()});
+  ls.capture_mode.store(shot.mode);
+  ls.capture_submode.store(shot.sub);
+  ls.timelapse_interval.store(shot.interval);
+  ls.timelapse_duration.store(shot.duration);
+  uint8_t mode = shot.mode, sub = shot.sub;
+  uint16_t interval = shot.interval, duration = shot.duration;
   hud_set_u8(hud, HUD_CAPTURE_MODE, mode);
   hud_set_u8(hud, HUD_CAPTURE_SUBMODE, sub);
   hud_set_u16(hud, HUD_TIMELAPSE_INTERVAL, interval);
@@ -400,20 +328,6 @@ void camera_state(uint8_t* hud, const uint8_t* p, size_t length) {
 
 }  // namespace
 
-int link_aperture_index(double f_number) {
-  for (int i = 0; i < 21; i++)
-    if (kApertures[i] == f_number) return i;
-  return -1;
-}
-
-int link_shutter_index(uint32_t code) {
-  for (int i = 0; i < 57; i++)
-    if (kShutterCodes[i] == code) return i;
-  return -1;
-}
-
-int link_ev_tenths(uint8_t code) { return code >= 7 && code <= 25 ? kEvTenths[code - 7] : 0; }
-
 void handle_link_packet(const uint8_t* p, size_t length) {
   if (length < 2 || length > 255 || p[1] != length) return;
   uint8_t* hud = link_hud();
@@ -432,7 +346,7 @@ void handle_link_packet(const uint8_t* p, size_t length) {
       hud_set_u32(hud, HUD_MSG22_VALUE, link_u24(p, 14));
       break;
     case 25:
-      gimbal_attitude(hud, p);
+      gimbal_attitude(hud, p, length);
       break;
     case 49:
     case 50:

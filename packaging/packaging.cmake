@@ -1,7 +1,10 @@
 # Install layout and the Debian package.
 #
-#   /usr/bin/pelquarinthos-wired, pqw-hud, pqw-viewer, pqw-camsim
+#   /usr/bin/pelquarinthos-wired, pqw-hud, pqw-viewer, pqw-camsim, pqw-decode
 #       side by side: --sim finds pqw-camsim next to the daemon
+#   /usr/lib/<triplet>/wireshark/plugins/pqw_camera_link.lua
+#       the camera-link dissector, where Debian's Wireshark loads global Lua
+#       plugins (tshark -G folders)
 #   /var/lib/pelquarinthos-wired/            the daemon's working directory
 #       scripts/hdmi-change.sh, hdmi-mode.sh (+ boot-config.sh they share)
 #       pelquarinthos.conf -> /run/pelquarinthos.conf
@@ -33,7 +36,7 @@ set(pqw_pkg_out ${CMAKE_BINARY_DIR}/packaging)
 
 # Programs that exist in this tree (some arrive later).
 set(PQW_INSTALLED_PROGRAMS "")
-foreach(prog pelquarinthos-wired pqw-hud pqw-viewer pqw-camsim pqw-web)
+foreach(prog pelquarinthos-wired pqw-hud pqw-viewer pqw-camsim pqw-decode pqw-web)
   if(TARGET ${prog})
     install(TARGETS ${prog} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
     list(APPEND PQW_INSTALLED_PROGRAMS ${prog})
@@ -54,6 +57,12 @@ install(CODE "
 ")
 
 install(FILES ${pqw_pkg_src}/pelquarinthos-wired.conf DESTINATION ${PQW_DATADIR})
+if(CMAKE_LIBRARY_ARCHITECTURE)
+  install(FILES ${pqw_pkg_src}/wireshark/pqw_camera_link.lua
+          DESTINATION /usr/lib/${CMAKE_LIBRARY_ARCHITECTURE}/wireshark/plugins)
+else()
+  message(WARNING "no multiarch triplet: the Wireshark dissector is not installed")
+endif()
 
 configure_file(${pqw_pkg_src}/systemd/pelquarinthos-wired.service.in
                ${pqw_pkg_out}/pelquarinthos-wired.service @ONLY)
@@ -62,6 +71,7 @@ configure_file(${pqw_pkg_src}/systemd/pelquarinthos-wired-sim.service.in
 install(FILES ${pqw_pkg_out}/pelquarinthos-wired.service DESTINATION ${PQW_UNITDIR})
 install(FILES ${pqw_pkg_out}/pelquarinthos-wired-sim.service DESTINATION ${PQW_DOCDIR}/examples)
 install(FILES ${CMAKE_SOURCE_DIR}/README.md ${CMAKE_SOURCE_DIR}/docs/viewer-protocol.md
+              ${CMAKE_SOURCE_DIR}/docs/diagnostics.md
               ${pqw_pkg_src}/debian/copyright DESTINATION ${PQW_DOCDIR})
 # The service's environment file (PQW_VIEWER_ALLOW): a conffile, the
 # administrator's edits survive upgrades.
@@ -79,7 +89,7 @@ function(pqw_gzip_install src out dest)
   install(FILES ${out} DESTINATION ${dest})
   set(pqw_gz_outputs ${pqw_gz_outputs} ${out} PARENT_SCOPE)
 endfunction()
-foreach(page pelquarinthos-wired.8 pqw-hud.1 pqw-viewer.1 pqw-camsim.1 pqw-web.1)
+foreach(page pelquarinthos-wired.8 pqw-hud.1 pqw-viewer.1 pqw-camsim.1 pqw-decode.1 pqw-web.1)
   string(REGEX REPLACE ".*\\.([18])$" "\\1" section ${page})
   configure_file(${pqw_pkg_src}/man/${page} ${pqw_pkg_out}/man/${page} @ONLY)
   pqw_gzip_install(${pqw_pkg_out}/man/${page} ${pqw_pkg_out}/man/${page}.gz
@@ -145,8 +155,9 @@ set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${PQW_DEB_ARCH})
 set(CPACK_DEBIAN_PACKAGE_SECTION misc)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # dpkg-shlibdeps names the libraries the programs link (libcjson1,
-# libinih1, libcurl4, libgpiod2, the C and C++ runtimes) with the versions
-# they need; the package test checks that all four are there. The tools the
+# libinih1, libcurl4, libgpiod2, libpcap0.8 for pqw-decode and pqw-camsim,
+# the C and C++ runtimes) with the versions they need; the package test checks
+# that they are there. The tools the
 # daemon runs: ip brings can0 up, ifconfig tells whether can0 exists (without
 # it the daemon reports "CAN interface not found" even when it is up),
 # killall restarts the display and RC processes after a settings change,
@@ -155,6 +166,8 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "iproute2, net-tools, psmisc, wireless-tools, adduser")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS sudo)
+# pqw_camera_link.lua is read by either.
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "tshark | wireshark")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
     ${pqw_pkg_out}/debian/postinst ${pqw_pkg_out}/debian/prerm ${pqw_pkg_out}/debian/postrm
     ${pqw_pkg_out}/debian/conffiles)

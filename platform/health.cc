@@ -10,10 +10,11 @@ struct HealthEntry {
 };
 
 HealthEntry g_counters[HEALTH_COUNTERS] = {
-    {"can_frames_in", {}}, {"can_frames_out", {}}, {"packets_in", {}},     {"packets_out", {}},
-    {"crc_rejects", {}},   {"length_rejects", {}}, {"socket_reopens", {}}, {"video_in", {}},
-    {"video_relayed", {}}, {"video_dropped", {}},  {"commands_run", {}},   {"commands_dropped", {}},
-    {"config_saves", {}},
+    {"can_frames_in", {}},  {"can_frames_out", {}},  {"packets_in", {}},
+    {"packets_out", {}},    {"crc_rejects", {}},     {"length_rejects", {}},
+    {"socket_reopens", {}}, {"video_in", {}},        {"video_relayed", {}},
+    {"video_dropped", {}},  {"commands_run", {}},    {"commands_dropped", {}},
+    {"config_saves", {}},   {"capture_dropped", {}},
 };
 
 HealthEntry g_loops[HEALTH_LOOPS] = {

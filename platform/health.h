@@ -18,6 +18,7 @@ enum HealthCounter : int {
   HEALTH_COMMANDS_RUN,
   HEALTH_COMMANDS_DROPPED,
   HEALTH_CONFIG_SAVES,
+  HEALTH_CAPTURE_DROPPED,  // --capture: frames the ring or the disk could not take
   HEALTH_COUNTERS
 };
 

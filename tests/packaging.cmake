@@ -8,7 +8,7 @@ target_compile_definitions(
   PRIVATE PQW_DEFAULT_CONF="${CMAKE_SOURCE_DIR}/packaging/pelquarinthos-wired.conf")
 
 set(pqw_pkg_programs "")
-foreach(prog pelquarinthos-wired pqw-hud pqw-viewer pqw-camsim pqw-web)
+foreach(prog pelquarinthos-wired pqw-hud pqw-viewer pqw-camsim pqw-decode pqw-web)
   if(TARGET ${prog})
     list(APPEND pqw_pkg_programs ${prog})
   endif()

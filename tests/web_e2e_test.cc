@@ -133,7 +133,11 @@ TEST(WebE2e, BadRequestsGetClearErrors) {
       {"POST", "/api/command", "{\"cmd\":\"shot\"}", "", 202},
       {"POST", "/api/command", "{nope", "", 400},
       {"POST", "/api/command", "{\"param\":\"start\"}", "", 400},
-      {"POST", "/api/command", "{\"cmd\":\"" + std::string(300, 'x') + "\"}", "", 413},
+      {"GET", "/favicon.ico", "", "", 200},
+      // The daemon runs commands up to 1488 characters.
+      {"POST", "/api/command", "{\"cmd\":\"" + std::string(1000, 'x') + "\"}", "", 202},
+      {"POST", "/api/command", "{\"cmd\":\"" + std::string(1480, 'x') + "\"}", "", 413},
+      {"POST", "/api/command", "{\"cmd\":\"aperture\",\"param\":\"99\"}", "", 400},
       {"POST", "/api/command", std::string(100000, ' '), "", 413},
       {"POST", "/api/command", "{\"cmd\":\"shot\"}", "Content-Type: text/plain\r\n", 403},
       {"POST", "/api/command", "{\"cmd\":\"shot\"}", json + "Origin: http://example.com\r\n", 403},
@@ -153,6 +157,16 @@ TEST(WebE2e, BadRequestsGetClearErrors) {
   HttpReply page = web_http(w.port, "GET", "/");
   EXPECT_NE(page.headers.find("Content-Security-Policy: default-src 'self'"), std::string::npos);
   EXPECT_NE(page.body.find("width=device-width"), std::string::npos);
+  // The page's files are kept by the browser and asked for again with their
+  // validator: unchanged, the answer is a bodiless 304.
+  size_t tag_at = page.headers.find("ETag: ");
+  ASSERT_NE(tag_at, std::string::npos) << page.headers;
+  std::string tag = page.headers.substr(tag_at + 6, page.headers.find('\r', tag_at) - tag_at - 6);
+  EXPECT_NE(page.headers.find("Cache-Control: no-cache"), std::string::npos);
+  HttpReply again = web_http(w.port, "GET", "/", "", "If-None-Match: " + tag + "\r\n");
+  EXPECT_EQ(again.status, 304);
+  EXPECT_EQ(again.body, "");
+  EXPECT_EQ(web_http(w.port, "GET", "/", "", "If-None-Match: \"0\"\r\n").status, 200);
 
   // Hundreds of idle connections from one address cost the others nothing.
   std::vector<int> idle;

@@ -30,6 +30,8 @@
 #include "platform/ports.h"
 #include "tools/camsim_bus.h"
 #include "tools/camsim_model.h"
+#include "tools/capture_decode.h"
+#include "tools/capture_read.h"
 
 namespace {
 
@@ -52,6 +54,11 @@ const char kUsage[] =
     "  --truncate N          send only the first bytes of the next N packets\n"
     "  --badlen N            add a packet of an unaccepted length (16) to the next N ticks\n"
     "  --burst N             send N extra telemetry records back to back at start\n"
+    "  --replay FILE         play the camera side of a capture instead (frames with id\n"
+    "                        0x413 of a candump -l log or SocketCAN pcap/pcapng, with\n"
+    "                        their timing), print a summary line and end\n"
+    "  --replay-delay MS     wait before the first replayed frame, for the daemon to open\n"
+    "                        its bus (default 1000)\n"
     "  --version             the version\n"
     "  --help                this text\n"
     "\n"
@@ -67,6 +74,46 @@ const char kUsage[] =
 volatile sig_atomic_t g_stop = 0;
 void on_signal(int) { g_stop = 1; }
 
+// The camera side of a capture, played back instead of the model's records.
+struct ReplayFrame {
+  double time;
+  uint8_t len;
+  uint8_t data[8];
+};
+
+struct Replay {
+  std::string path;
+  std::vector<ReplayFrame> frames;
+  size_t next = 0;
+  double t0 = 0;
+  uint64_t start_us = 0;
+  int delay_ms = 1000;
+  CaptureDecoder decoder;  // what the played frames carry, for the summary
+  CaptureReport report;
+  uint64_t packets = 0, spoilt = 0;  // intact; bad CRC, broken or of a dropped length
+};
+
+void replay_count(Replay* r) {
+  for (const DecodeEvent& e : r->decoder.events)
+    (e.kind == DecodeKind::kPacket ? r->packets : r->spoilt)++;
+  r->decoder.events.clear();
+}
+
+void replay_collect(const CaptureFrame& f, void* ctx) {
+  Replay* r = static_cast<Replay*>(ctx);
+  if (f.extended || f.remote || f.error || f.can_id != kCanIdCamera) return;
+  capture_decoder_frame(&r->decoder, f);
+  replay_count(r);
+  // A CAN FD frame goes out as the classic frames of its bytes.
+  size_t off = 0;
+  do {
+    ReplayFrame rf{f.time, static_cast<uint8_t>(f.len - off > 8 ? 8 : f.len - off), {}};
+    memcpy(rf.data, f.data + off, rf.len);
+    r->frames.push_back(rf);
+    off += 8;
+  } while (off < f.len);
+}
+
 struct Camsim {
   CamsimBus bus;
   int control = -1;
@@ -81,6 +128,7 @@ struct Camsim {
   int corrupt = 0, truncate = 0, badlen = 0;
   uint64_t frames_in = 0, frames_out = 0, packets_in = 0, packets_out = 0;
   std::vector<Packet> tick_records = std::vector<Packet>(8);
+  Replay* replay = nullptr;
 };
 
 uint64_t now_us() {
@@ -196,6 +244,36 @@ void read_bus(Camsim* cs) {
   }
 }
 
+// Sends every replayed frame whose time has come; the microseconds until the
+// next one, or -1 when all have gone.
+int64_t replay_step(Camsim* cs, uint64_t now) {
+  Replay* r = cs->replay;
+  while (r->next < r->frames.size()) {
+    const ReplayFrame& f = r->frames[r->next];
+    uint64_t due = r->start_us + static_cast<uint64_t>((f.time - r->t0) * 1e6);
+    if (due > now) return static_cast<int64_t>(due - now);
+    CanFrame cf;
+    cf.can_id = kCanIdCamera;
+    cf.len = f.len;
+    memcpy(cf.data, f.data, f.len);
+    if (camsim_bus_send(&cs->bus, cf)) cs->frames_out++;
+    r->next++;
+  }
+  return -1;
+}
+
+void replay_summary(const Camsim& cs) {
+  const Replay& r = *cs.replay;
+  double span = r.frames.empty() ? 0 : r.frames.back().time - r.t0;
+  printf(
+      "pqw-camsim: replayed %zu of %zu camera frames, %llu packets (%llu spoilt) over %.3f s "
+      "from %s (%s%s)\n",
+      r.next, r.frames.size(), static_cast<unsigned long long>(r.packets),
+      static_cast<unsigned long long>(r.spoilt), span, r.path.c_str(), r.report.format,
+      r.report.cut_short.empty() ? "" : ", cut short");
+  fflush(stdout);
+}
+
 std::string stats_json(const Camsim& cs) {
   char buf[256];
   snprintf(buf, sizeof buf,
@@ -265,6 +343,8 @@ void read_control(Camsim* cs) {
 
 int main(int argc, char** argv) {
   Camsim cs;
+  Replay replay;
+  capture_decoder_init(&replay.decoder);
   cs.rx.any_length = true;
   cs.rx.rescan = true;
   std::string bus, log_path;
@@ -305,6 +385,10 @@ int main(int argc, char** argv) {
       number(0, 1000000, &cs.badlen);
     } else if (a == "--burst") {
       number(0, 1000000, &burst);
+    } else if (a == "--replay" && v) {
+      replay.path = v, i++;
+    } else if (a == "--replay-delay") {
+      number(0, 600000, &replay.delay_ms);
     } else {
       fprintf(stderr, "pqw-camsim: unknown argument %s\n%s", a.c_str(), kUsage);
       return 2;
@@ -319,6 +403,22 @@ int main(int argc, char** argv) {
     fprintf(stderr, "pqw-camsim: %s\n", error.c_str());
     return 1;
   }
+  if (!replay.path.empty()) {
+    std::string why;
+    if (!capture_read_file(replay.path, replay_collect, &replay, &replay.report, &why)) {
+      fprintf(stderr, "pqw-camsim: --replay %s\n", why.c_str());
+      return 1;
+    }
+    capture_decoder_finish(&replay.decoder);
+    replay_count(&replay);
+    if (replay.frames.empty()) {
+      fprintf(stderr, "pqw-camsim: --replay %s: no frames with id 0x413 (the camera side)\n",
+              replay.path.c_str());
+      return 1;
+    }
+    replay.t0 = replay.frames.front().time;
+    cs.replay = &replay;
+  }
   UdpOptions nonblocking;
   nonblocking.nonblocking = true;
   cs.control = net_udp_open(static_cast<uint16_t>(control_port), nonblocking);
@@ -328,7 +428,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   if (!log_path.empty()) {
-    cs.log = fopen(log_path.c_str(), "a");
+    cs.log = fopen(log_path.c_str(), "ae");
     if (!cs.log) {
       fprintf(stderr, "pqw-camsim: cannot open %s: %s\n", log_path.c_str(), strerror(errno));
       return 1;
@@ -344,7 +444,13 @@ int main(int argc, char** argv) {
          cs.model.cam.mode == 1 ? "inspire" : "osmo", cs.control_port);
   fflush(stdout);
 
-  if (burst > 0 && !cs.silent) send_burst(&cs, burst);
+  if (cs.replay) {
+    printf("pqw-camsim: replaying %zu camera frames from %s in %d ms\n", replay.frames.size(),
+           replay.path.c_str(), replay.delay_ms);
+    fflush(stdout);
+    replay.start_us = now_us() + static_cast<uint64_t>(replay.delay_ms) * 1000;
+  }
+  if (burst > 0 && !cs.silent && !cs.replay) send_burst(&cs, burst);
   // Microseconds: eight slots per tick.
   constexpr int kSlots = 8;
   const uint64_t period = 1000000 / static_cast<uint64_t>(cs.rate) / kSlots;
@@ -352,7 +458,12 @@ int main(int argc, char** argv) {
   int index = 0;
   while (!g_stop) {
     uint64_t now = now_us();
-    if (now >= next) {
+    if (cs.replay) {
+      int64_t wait = replay_step(&cs, now);
+      if (wait < 0) break;
+      // The daemon's packets are still read and logged; the model sends nothing.
+      next = now + static_cast<uint64_t>(wait);
+    } else if (now >= next) {
       slot(&cs, index, kSlots);
       index = (index + 1) % kSlots;
       next += period;
@@ -366,6 +477,7 @@ int main(int argc, char** argv) {
     if (fds[0].revents & (POLLIN | POLLERR)) read_bus(&cs);
     if (fds[1].revents & POLLIN) read_control(&cs);
   }
+  if (cs.replay) replay_summary(cs);
   if (cs.log) fclose(cs.log);
   printf("pqw-camsim: %s\n", stats_json(cs).c_str());
   return 0;

@@ -9,7 +9,7 @@ target_link_libraries(pqw_sim PUBLIC pqw_link)
 # pqw-camsim: the camera side of the simulated CAN bus (--sim, --can udp:...)
 # or of a SocketCAN interface (--bus can:IFACE).
 add_executable(pqw-camsim ${CMAKE_CURRENT_LIST_DIR}/pqw_camsim.cc)
-target_link_libraries(pqw-camsim PRIVATE pqw_sim)
+target_link_libraries(pqw-camsim PRIVATE pqw_sim pqw_capture)
 
 if(PQW_TESTS)
   pqw_add_test(camsim_model_test ${CMAKE_CURRENT_LIST_DIR}/camsim_model_test.cc)

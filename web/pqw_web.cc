@@ -11,19 +11,27 @@
 #include <cstring>
 #include <string>
 
+#include "core/config_record.h"
+#include "core/shm_names.h"
 #include "core/version.h"
 #include "web/web_http.h"
 #include "web/web_link.h"
+#include "web/web_video.h"
 
 namespace {
 
 const char kUsage[] =
     "usage: pqw-web [--listen ADDR:PORT] [--daemon HOST:PORT] [--pin PIN] [--health FILE]\n"
+    "               [--shm-prefix P] [--video-watchers N]\n"
     "  --listen ADDR:PORT  where to serve the page (default 0.0.0.0:8080; port 0: any free)\n"
     "  --daemon HOST:PORT  the daemon's viewer port (default 127.0.0.1:4242)\n"
     "  --pin PIN           ask for this PIN once per browser (default: $PQW_WEB_PIN, else none)\n"
     "  --health FILE       the daemon's health counters, shown when the file exists\n"
     "                      (default /run/pelquarinthos-wired/stats.json)\n"
+    "  --shm-prefix P      the daemon's --shm-prefix: the newest file on the card comes\n"
+    "                      from its block /Phud_mem when this user may read it\n"
+    "  --video-watchers N  browsers that may watch the live video at once, 0..16\n"
+    "                      (default 4; 0: no video)\n"
     "  --version           the version\n"
     "  --help              this text\n";
 
@@ -65,6 +73,8 @@ int main(int argc, char** argv) {
                                  {"daemon", required_argument, nullptr, 'd'},
                                  {"pin", required_argument, nullptr, 'p'},
                                  {"health", required_argument, nullptr, 'H'},
+                                 {"shm-prefix", required_argument, nullptr, 's'},
+                                 {"video-watchers", required_argument, nullptr, 'w'},
                                  {"help", no_argument, nullptr, 'h'},
                                  {"version", no_argument, nullptr, 'V'},
                                  {nullptr, 0, nullptr, 0}};
@@ -89,6 +99,19 @@ int main(int argc, char** argv) {
       case 'H':
         health = optarg;
         break;
+      case 's':
+        config_shm_set_prefix(optarg);
+        break;
+      case 'w': {
+        char* end = nullptr;
+        unsigned long n = strtoul(optarg, &end, 10);
+        if (!*optarg || *end || n > 16) {
+          fprintf(stderr, "pqw-web: bad --video-watchers %s (0..16)\n%s", optarg, kUsage);
+          return 2;
+        }
+        opt.video_watchers = static_cast<unsigned>(n);
+        break;
+      }
       case 'h':
         fputs(kUsage, stdout);
         return 0;
@@ -116,6 +139,9 @@ int main(int argc, char** argv) {
 
   auto* link = new WebLink;
   link->health_path = health;
+  link->hud_name = hud_shm_name();
+  WebVideo* video = opt.video_watchers ? new WebVideo : nullptr;
+  link->video = video;
   if (!web_link_open(link, daemon_host.c_str(), daemon_port)) {
     fprintf(stderr, "pqw-web: bad daemon address %s:%u\n", daemon_host.c_str(), daemon_port);
     return 1;
@@ -142,6 +168,7 @@ int main(int argc, char** argv) {
   web_server_stop(server);
   web_link_close(link);
   delete link;
+  delete video;
   printf("pqw-web: stopped\n");
   return 0;
 }

@@ -4,6 +4,7 @@
 #include <sys/random.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -41,8 +42,80 @@ WebAnswer printed(cJSON* o) {
   if (!text) return error(400, "cannot encode the command");
   std::string out = text;
   cJSON_free(text);
-  if (out.size() > kWebCommandMax) return error(413, "command longer than 255 characters");
+  if (out.size() > kWebCommandMax) return error(413, "command longer than 1488 characters");
   return {202, out};
+}
+
+const char* member_text(const cJSON* o, const char* name) {
+  const cJSON* v = cJSON_GetObjectItemCaseSensitive(o, name);
+  return cJSON_IsString(v) ? v->valuestring : nullptr;
+}
+
+template <typename List, typename Text>
+bool in_list(const char* t, const List& list, Text text_of) {
+  if (!t) return false;
+  for (const auto& v : list)
+    if (text_of(v) == t) return true;
+  return false;
+}
+
+// A decimal text whose value times 10 is a whole number in list.
+template <typename List>
+bool tenths_in(const char* t, const List& list) {
+  if (!t || !t[0]) return false;
+  char* end = nullptr;
+  double v = strtod(t, &end);
+  if (*end || !std::isfinite(v)) return false;
+  double tenths = v * 10.0;
+  for (int x : list)
+    if (std::fabs(tenths - x) < 1e-6) return true;
+  return false;
+}
+
+bool whole_in(const char* t, long lo, long hi, long step) {
+  if (!t || !t[0]) return false;
+  char* end = nullptr;
+  long v = strtol(t, &end, 10);
+  return !*end && v >= lo && v <= hi && (v - lo) % step == 0;
+}
+
+// Why a camera command's value is not one the camera takes, or nullptr. Only
+// the commands with a fixed vocabulary are judged; the rest go as they are.
+const char* vocabulary_fault(const cJSON* o) {
+  const char* cmd = member_text(o, "cmd");
+  const char* param = member_text(o, "param");
+  auto same = [](std::string_view v) { return v; };
+  if (strcmp(cmd, "iso") == 0)
+    return in_list(param, kCameraIsoValues, [](const CameraIsoValue& v) { return v.text; })
+               ? nullptr
+               : "the camera takes no such ISO";
+  if (strcmp(cmd, "shutter") == 0)
+    return in_list(param, kCameraShutterTexts, same) ? nullptr : "the camera takes no such shutter";
+  if (strcmp(cmd, "video_mode") == 0)
+    return in_list(param, kCameraImageModes, same) ? nullptr
+                                                   : "the camera takes no such exposure program";
+  if (strcmp(cmd, "aperture") == 0)
+    return tenths_in(param, kCameraApertureTenths) ? nullptr
+                                                   : "the lens takes f/1.7 to f/16 in its steps";
+  if (strcmp(cmd, "ev") == 0)
+    return tenths_in(param, kCameraEvTenths) ? nullptr : "EV goes from -3.0 to +3.0 in thirds";
+  if (strcmp(cmd, "wb") == 0) {
+    if (param && strcmp(param, "custom") == 0)
+      return whole_in(member_text(o, "value1"), kCameraWbCustomMin, kCameraWbCustomMax,
+                      kCameraWbCustomStep)
+                 ? nullptr
+                 : "custom white balance takes 2000 to 25500 K in steps of 100";
+    return in_list(param, kCameraWbPresets, [](const CameraWbPreset& w) { return w.name; })
+               ? nullptr
+               : "the camera takes no such white balance";
+  }
+  if (strcmp(cmd, "camera") == 0 && param && strcmp(param, "mode") == 0) {
+    const char* mode = member_text(o, "value1");
+    return mode && (strcmp(mode, "video") == 0 || strcmp(mode, "photo") == 0)
+               ? nullptr
+               : "the camera mode is video or photo";
+  }
+  return nullptr;
 }
 
 // A setting value as the daemon reads it: a text; a whole number or a
@@ -95,13 +168,17 @@ std::string new_token() {
 }  // namespace
 
 WebAnswer web_command_body(const char* body, size_t length) {
-  if (length > kWebCommandMax) return error(413, "command longer than 255 characters");
+  if (length > kWebBodyMax) return error(413, "body too long");
   cJSON* o = parse_object(body, length);
   if (!o) return error(400, "the body must be one JSON object");
   const cJSON* cmd = cJSON_GetObjectItemCaseSensitive(o, "cmd");
   if (!cJSON_IsString(cmd) || !cmd->valuestring[0]) {
     cJSON_Delete(o);
     return error(400, "the object needs a text \"cmd\"");
+  }
+  if (const char* why = vocabulary_fault(o)) {
+    cJSON_Delete(o);
+    return error(400, why);
   }
   return printed(o);
 }
@@ -136,6 +213,32 @@ WebAnswer web_settings_body(const char* body, size_t length) {
   }
   cJSON_Delete(in);
   return printed(out);
+}
+
+WebAnswer web_settings_keep_passwords(const WebAnswer& settings, const std::string& report) {
+  if (settings.status != 202) return settings;
+  cJSON* o = cJSON_Parse(settings.text.c_str());
+  const char* name = member_text(o, "name");
+  static const char* const kKeep[][2] = {{"value6", "lan_psk"}, {"value9", "ap_psk"}};
+  bool missing = false;
+  for (const auto& k : kKeep) missing |= !cJSON_GetObjectItemCaseSensitive(o, k[0]);
+  if (!name || strcmp(name, "wifi") != 0 || !missing) {
+    cJSON_Delete(o);
+    return settings;
+  }
+  cJSON* r = cJSON_Parse(report.c_str());
+  for (const auto& k : kKeep) {
+    if (cJSON_GetObjectItemCaseSensitive(o, k[0])) continue;
+    const char* stored = member_text(r, k[1]);
+    if (!stored) {
+      cJSON_Delete(r);
+      cJSON_Delete(o);
+      return error(503, "the stored Wi-Fi password is not known: type it again");
+    }
+    cJSON_AddStringToObject(o, k[0], stored);
+  }
+  cJSON_Delete(r);
+  return printed(o);
 }
 
 std::string web_login_pin(const char* body, size_t length) {
@@ -228,6 +331,12 @@ std::string web_vocabulary_json() {
   cJSON_AddNumberToObject(custom, "min", kCameraWbCustomMin);
   cJSON_AddNumberToObject(custom, "max", kCameraWbCustomMax);
   cJSON_AddNumberToObject(custom, "step", kCameraWbCustomStep);
+  cJSON* aperture = cJSON_AddArrayToObject(o, "aperture");
+  for (int t : kCameraApertureTenths) {
+    char text[8];
+    snprintf(text, sizeof text, "%.1f", t / 10.0);
+    cJSON_AddItemToArray(aperture, cJSON_CreateString(text));
+  }
   texts(o, "video_mode", kCameraImageModes, [](std::string_view v) { return v; });
   char* text = cJSON_PrintUnformatted(o);
   std::string out = text ? text : "{}";

@@ -11,9 +11,9 @@
 #include <cstdint>
 #include <string>
 
-// The daemon cuts a command text at 255 characters, after which it no longer
-// parses: a longer command could never work.
-inline constexpr size_t kWebCommandMax = 255;
+// The daemon runs a command text as long as one viewer message carries
+// (kCommandTextMax); a longer one could never arrive whole.
+inline constexpr size_t kWebCommandMax = 1488;
 // The most a POST body may carry before it is refused unread.
 inline constexpr size_t kWebBodyMax = 4096;
 
@@ -22,11 +22,19 @@ struct WebAnswer {
   std::string text;  // 202: the command to send; otherwise {"error":"..."}
 };
 
-// A viewer JSON command: a JSON object with a text "cmd".
+// A viewer JSON command: a JSON object with a text "cmd". A camera command
+// whose value the camera does not take ({"cmd":"aperture","param":"99"}) is
+// refused with 400 rather than sent: the camera would show it and misbehave.
 WebAnswer web_command_body(const char* body, size_t length);
 // {"name": text, "value": text or number, "value2".."value12": the same}
 // becomes the matching "updateparam" command.
 WebAnswer web_settings_body(const char* body, size_t length);
+// A "wifi" updateparam rewrites both passwords: one the page left out (it
+// never sees them) is filled in from the daemon's report, so that changing
+// the band does not wipe the password. 503 when the report is missing or
+// unreadable (a password is then never guessed); other commands pass as they
+// are.
+WebAnswer web_settings_keep_passwords(const WebAnswer& settings, const std::string& report);
 // {"pin": text}: the PIN as sent, or "" when the body holds none.
 std::string web_login_pin(const char* body, size_t length);
 
@@ -61,5 +69,5 @@ inline constexpr const char* kWebCookieName = "pqw_session";
 
 // The values the camera commands accept, as the page's pickers offer them:
 // {"iso":[...],"shutter":[...],"ev":[...],"wb":[...],"wb_custom":{min,max,step},
-//  "video_mode":[...]}.
+//  "aperture":[...],"video_mode":[...]}.
 std::string web_vocabulary_json();

@@ -11,7 +11,11 @@
 namespace {
 
 TEST(WebApi, CommandBodies) {
-  const std::string long_cmd = "{\"cmd\":\"" + std::string(250, 'a') + "\"}";
+  // The daemon runs commands of up to 1488 characters: long Wi-Fi settings
+  // need them.
+  const std::string at_limit = "{\"cmd\":\"" + std::string(1488 - 10, 'a') + "\"}";
+  const std::string long_cmd = "{\"cmd\":\"" + std::string(1488 - 9, 'a') + "\"}";
+  const std::string thousand = "{\"cmd\":\"" + std::string(1000 - 10, 'a') + "\"}";
   const struct {
     std::string body;
     int status;
@@ -28,8 +32,37 @@ TEST(WebApi, CommandBodies) {
       {"{\"param\":\"start\"}", 400, nullptr},
       {"{\"cmd\":\"record\"", 400, nullptr},
       {"{\"cmd\":\"record\"}garbage", 400, nullptr},
+      {at_limit, 202, at_limit.c_str()},
+      {thousand, 202, thousand.c_str()},
       {long_cmd, 413, nullptr},
-      {std::string(256, ' '), 413, nullptr},
+      {std::string(4097, ' '), 413, nullptr},
+      // Values the camera's vocabulary takes go; any other is refused here.
+      {"{\"cmd\":\"aperture\",\"param\":\"2.8\"}", 202, "{\"cmd\":\"aperture\",\"param\":\"2.8\"}"},
+      {"{\"cmd\":\"aperture\",\"param\":\"16\"}", 202, "{\"cmd\":\"aperture\",\"param\":\"16\"}"},
+      {"{\"cmd\":\"aperture\",\"param\":\"99\"}", 400, nullptr},
+      {"{\"cmd\":\"aperture\",\"param\":\"2.9\"}", 400, nullptr},
+      {"{\"cmd\":\"aperture\",\"param\":\"nan\"}", 400, nullptr},
+      {"{\"cmd\":\"aperture\",\"param\":2.8}", 400, nullptr},
+      {"{\"cmd\":\"aperture\"}", 400, nullptr},
+      {"{\"cmd\":\"iso\",\"param\":\"auto\"}", 202, "{\"cmd\":\"iso\",\"param\":\"auto\"}"},
+      {"{\"cmd\":\"iso\",\"param\":\"500\"}", 400, nullptr},
+      {"{\"cmd\":\"shutter\",\"param\":\"1/500\"}", 400, nullptr},
+      {"{\"cmd\":\"shutter\",\"param\":\"3.2s\"}", 202, "{\"cmd\":\"shutter\",\"param\":\"3.2s\"}"},
+      {"{\"cmd\":\"ev\",\"param\":\"-0.7\"}", 202, "{\"cmd\":\"ev\",\"param\":\"-0.7\"}"},
+      {"{\"cmd\":\"ev\",\"param\":\"0.5\"}", 400, nullptr},
+      {"{\"cmd\":\"ev\",\"param\":\"4.0\"}", 400, nullptr},
+      {"{\"cmd\":\"video_mode\",\"param\":\"manual\"}", 202,
+       "{\"cmd\":\"video_mode\",\"param\":\"manual\"}"},
+      {"{\"cmd\":\"video_mode\",\"param\":\"night\"}", 400, nullptr},
+      {"{\"cmd\":\"wb\",\"param\":\"cloudy\"}", 202, "{\"cmd\":\"wb\",\"param\":\"cloudy\"}"},
+      {"{\"cmd\":\"wb\",\"param\":\"custom\",\"value1\":\"5600\"}", 202,
+       "{\"cmd\":\"wb\",\"param\":\"custom\",\"value1\":\"5600\"}"},
+      {"{\"cmd\":\"wb\",\"param\":\"custom\",\"value1\":\"5650\"}", 400, nullptr},
+      {"{\"cmd\":\"wb\",\"param\":\"custom\",\"value1\":\"25600\"}", 400, nullptr},
+      {"{\"cmd\":\"wb\",\"param\":\"fluorescent\"}", 400, nullptr},
+      {"{\"cmd\":\"camera\",\"param\":\"mode\",\"value1\":\"photo\"}", 202,
+       "{\"cmd\":\"camera\",\"param\":\"mode\",\"value1\":\"photo\"}"},
+      {"{\"cmd\":\"camera\",\"param\":\"mode\",\"value1\":\"cinema\"}", 400, nullptr},
   };
   for (const auto& b : kBodies) {
     WebAnswer a = web_command_body(b.body.data(), b.body.size());
@@ -75,7 +108,9 @@ TEST(WebApi, SettingsBodies) {
       EXPECT_EQ(a.text, b.sent);
     }
   }
-  std::string big = "{\"name\":\"wifi\",\"value5\":\"" + std::string(300, 'n') + "\"}";
+  std::string big = "{\"name\":\"wifi\",\"value5\":\"" + std::string(1500, 'n') + "\"}";
+  std::string fits = "{\"name\":\"wifi\",\"value5\":\"" + std::string(300, 'n') + "\"}";
+  EXPECT_EQ(web_settings_body(fits.data(), fits.size()).status, 202);
   EXPECT_EQ(web_settings_body(big.data(), big.size()).status, 413);
 }
 
@@ -165,19 +200,57 @@ TEST(WebApi, VocabularyFromTheDispatcherTables) {
     int size;
     const char* first;
     const char* last;
-  } kLists[] = {{"iso", 8, "auto", "6400"},
-                {"shutter", 57, "30s", "8000"},
-                {"ev", 19, "3.0", "-3.0"},
-                {"wb", 5, "auto", "neon"},
-                {"video_mode", 4, "auto", "manual"}};
+  } kLists[] = {{"iso", 8, "auto", "6400"},      {"shutter", 57, "30s", "8000"},
+                {"ev", 19, "3.0", "-3.0"},       {"wb", 5, "auto", "neon"},
+                {"aperture", 21, "1.7", "16.0"}, {"video_mode", 4, "auto", "manual"}};
   for (const auto& l : kLists) {
     const cJSON* a = cJSON_GetObjectItem(v, l.list);
     ASSERT_EQ(cJSON_GetArraySize(a), l.size) << l.list;
     EXPECT_STREQ(cJSON_GetArrayItem(a, 0)->valuestring, l.first);
     EXPECT_STREQ(cJSON_GetArrayItem(a, l.size - 1)->valuestring, l.last);
+    // Whatever the page offers, pqw-web sends.
+    for (const cJSON* item = a->child; item; item = item->next) {
+      std::string body =
+          std::string("{\"cmd\":\"") + l.list + "\",\"param\":\"" + item->valuestring + "\"}";
+      EXPECT_EQ(web_command_body(body.data(), body.size()).status, 202) << body;
+    }
   }
   EXPECT_EQ(cJSON_GetObjectItem(cJSON_GetObjectItem(v, "wb_custom"), "max")->valueint, 25500);
   cJSON_Delete(v);
 }
 
 }  // namespace
+
+TEST(WebApi, WifiKeepsThePasswordsThePageLeftOut) {
+  const std::string report = "{\"app\":\"wired\",\"lan_psk\":\"secret-1\",\"ap_psk\":\"secret-2\"}";
+  const struct {
+    const char* body;
+    const char* report;
+    int status;
+    const char* sent;
+  } kCases[] = {
+      {"{\"name\":\"wifi\",\"value10\":\"5\"}", report.c_str(), 202,
+       "{\"cmd\":\"updateparam\",\"name\":\"wifi\",\"value10\":\"5\",\"value6\":\"secret-1\","
+       "\"value9\":\"secret-2\"}"},
+      {"{\"name\":\"wifi\",\"value6\":\"new\",\"value9\":\"\"}", report.c_str(), 202,
+       "{\"cmd\":\"updateparam\",\"name\":\"wifi\",\"value6\":\"new\",\"value9\":\"\"}"},
+      {"{\"name\":\"wifi\",\"value6\":\"new\"}", report.c_str(), 202,
+       "{\"cmd\":\"updateparam\",\"name\":\"wifi\",\"value6\":\"new\",\"value9\":\"secret-2\"}"},
+      // No report, or one a quote in a password broke: never send a guess.
+      {"{\"name\":\"wifi\",\"value10\":\"5\"}", "", 503, nullptr},
+      {"{\"name\":\"wifi\",\"value10\":\"5\"}", "{\"app\":\"wired\",\"lan_psk\":\"a\"b\"}", 503,
+       nullptr},
+      {"{\"name\":\"osd_enabled\",\"value\":\"1\"}", "", 202,
+       "{\"cmd\":\"updateparam\",\"name\":\"osd_enabled\",\"value\":\"1\"}"},
+      {"{\"value\":\"1\"}", report.c_str(), 400, nullptr},
+  };
+  for (const auto& c : kCases) {
+    WebAnswer a = web_settings_keep_passwords(web_settings_body(c.body, strlen(c.body)), c.report);
+    EXPECT_EQ(a.status, c.status) << c.body;
+    if (c.sent) {
+      EXPECT_EQ(a.text, c.sent) << c.body;
+    } else {
+      EXPECT_EQ(a.text.find("secret"), std::string::npos);
+    }
+  }
+}

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -15,6 +16,7 @@
 #include "web/web_api.h"
 #include "web/web_assets.h"
 #include "web/web_link.h"
+#include "web/web_video.h"
 
 namespace {
 
@@ -24,9 +26,10 @@ constexpr unsigned kStreamTimeoutS = 60;
 
 // A page that only ever talks to the host it came from: nothing from the
 // internet, no framing (a framed page could be tricked into a tap on record).
+// The live picture plays from a MediaSource, whose URL is a blob:.
 constexpr const char* kSecurityPolicy =
-    "default-src 'self'; img-src 'self' data:; connect-src 'self'; frame-ancestors 'none'; "
-    "base-uri 'none'; form-action 'none'";
+    "default-src 'self'; img-src 'self' data:; connect-src 'self'; media-src 'self' blob:; "
+    "frame-ancestors 'none'; base-uri 'none'; form-action 'none'";
 
 int64_t now_ms() {
   using namespace std::chrono;
@@ -81,6 +84,41 @@ MHD_Result answer(MHD_Connection* c, unsigned status, const std::string& body,
   MHD_add_response_header(r, "Referrer-Policy", "no-referrer");
   for (const auto& [name, value] : extra) MHD_add_response_header(r, name, value.c_str());
   MHD_Result ok = MHD_queue_response(c, status, r);
+  MHD_destroy_response(r);
+  return ok;
+}
+
+// The page's files change only with the program: each carries a validator of
+// its bytes, and the browser asks again cheaply (304) rather than downloading.
+std::string asset_etag(const WebAsset& a) {
+  uint64_t h = 1469598103934665603ull;  // FNV-1a
+  for (size_t i = 0; i < a.size; i++)
+    h = (h ^ static_cast<unsigned char>(a.data[i])) * 1099511628211ull;
+  char text[24];
+  snprintf(text, sizeof text, "\"%016llx\"", static_cast<unsigned long long>(h));
+  return text;
+}
+
+MHD_Result serve_asset(MHD_Connection* c, size_t index) {
+  static const std::vector<std::string> kTags = [] {
+    std::vector<std::string> tags;
+    for (size_t i = 0; i < kWebAssetCount; i++) tags.push_back(asset_etag(kWebAssets[i]));
+    return tags;
+  }();
+  const WebAsset& a = kWebAssets[index];
+  const char* match = MHD_lookup_connection_value(c, MHD_HEADER_KIND, "If-None-Match");
+  bool same = match && kTags[index] == match;
+  MHD_Response* r = MHD_create_response_from_buffer(same ? 0 : a.size, const_cast<char*>(a.data),
+                                                    MHD_RESPMEM_PERSISTENT);
+  if (!r) return MHD_NO;
+  MHD_add_response_header(r, "Content-Type", a.type);
+  MHD_add_response_header(r, "ETag", kTags[index].c_str());
+  MHD_add_response_header(r, "Cache-Control", "no-cache");
+  MHD_add_response_header(r, "Content-Security-Policy", kSecurityPolicy);
+  MHD_add_response_header(r, "X-Content-Type-Options", "nosniff");
+  MHD_add_response_header(r, "X-Frame-Options", "DENY");
+  MHD_add_response_header(r, "Referrer-Policy", "no-referrer");
+  MHD_Result ok = MHD_queue_response(c, same ? MHD_HTTP_NOT_MODIFIED : MHD_HTTP_OK, r);
   MHD_destroy_response(r);
   return ok;
 }
@@ -151,6 +189,24 @@ void stream_free(void* cls) {
   delete st;
 }
 
+// A response without an end, written by read as its bytes come; done runs
+// when the connection goes (or here, when the response cannot be made).
+MHD_Result endless(MHD_Connection* c, const char* type, size_t block,
+                   MHD_ContentReaderCallback read, MHD_ContentReaderFreeCallback done, void* cls) {
+  MHD_Response* r = MHD_create_response_from_callback(MHD_SIZE_UNKNOWN, block, read, cls, done);
+  if (!r) {
+    done(cls);
+    return MHD_NO;
+  }
+  MHD_add_response_header(r, "Content-Type", type);
+  MHD_add_response_header(r, "Cache-Control", "no-store");
+  MHD_add_response_header(r, "X-Content-Type-Options", "nosniff");
+  MHD_set_connection_option(c, MHD_CONNECTION_OPTION_TIMEOUT, kStreamTimeoutS);
+  MHD_Result ok = MHD_queue_response(c, 200, r);
+  MHD_destroy_response(r);
+  return ok;
+}
+
 MHD_Result events(WebServer* s, MHD_Connection* c) {
   auto* st = new Stream;
   st->server = s;
@@ -163,19 +219,49 @@ MHD_Result events(WebServer* s, MHD_Connection* c) {
     }
     s->streams++;
   }
-  MHD_Response* r =
-      MHD_create_response_from_callback(MHD_SIZE_UNKNOWN, 4096, stream_read, st, stream_free);
-  if (!r) {
-    stream_free(st);
-    return MHD_NO;
-  }
-  MHD_add_response_header(r, "Content-Type", "text/event-stream");
-  MHD_add_response_header(r, "Cache-Control", "no-store");
-  MHD_add_response_header(r, "X-Content-Type-Options", "nosniff");
-  MHD_set_connection_option(c, MHD_CONNECTION_OPTION_TIMEOUT, kStreamTimeoutS);
-  MHD_Result ok = MHD_queue_response(c, 200, r);
-  MHD_destroy_response(r);
-  return ok;
+  return endless(c, "text/event-stream", 4096, stream_read, stream_free, st);
+}
+
+struct VideoStream {
+  WebVideo* video = nullptr;
+  WebVideoWatcher* watcher = nullptr;
+  MHD_Connection* connection = nullptr;
+};
+
+ssize_t video_read(void* cls, uint64_t, char* buf, size_t max) {
+  auto* vs = static_cast<VideoStream*>(cls);
+  // With nothing queued the watcher is parked (suspended) until a fragment
+  // or a tick wakes it.
+  long n = web_video_take(vs->video, vs->watcher, reinterpret_cast<uint8_t*>(buf), max,
+                          vs->connection, now_ms());
+  return n < 0 ? MHD_CONTENT_READER_END_OF_STREAM : static_cast<ssize_t>(n);
+}
+
+void video_free(void* cls) {
+  auto* vs = static_cast<VideoStream*>(cls);
+  web_video_leave(vs->video, vs->watcher, now_ms());
+  delete vs;
+}
+
+void video_suspend(void* connection) {
+  MHD_suspend_connection(static_cast<MHD_Connection*>(connection));
+}
+void video_resume(void* connection) {
+  MHD_resume_connection(static_cast<MHD_Connection*>(connection));
+}
+
+// The live picture as one endless fragmented MP4 ("video/mp4"): the init
+// segment, then a fragment per frame from the next key frame on.
+MHD_Result video(WebServer* s, MHD_Connection* c) {
+  WebVideo* v = s->link->video;
+  if (!v) return error(c, 404, "no such path");
+  WebVideoWatcher* w = web_video_watch(v, now_ms());
+  if (!w)
+    return answer(c, 503,
+                  "{\"error\":\"too many watchers: at most " + std::to_string(v->watchers_max) +
+                      " may watch the video at once; try again later\"}",
+                  "application/json", {{"Retry-After", "5"}});
+  return endless(c, "video/mp4", kWebVideoBlock, video_read, video_free, new VideoStream{v, w, c});
 }
 
 MHD_Result login(WebServer* s, MHD_Connection* c, const Request& req) {
@@ -212,8 +298,10 @@ MHD_Result post(WebServer* s, MHD_Connection* c, const std::string& url, const R
   bool settings = url == "/api/settings";
   if (!settings && url != "/api/command") return error(c, 404, "no such path");
   if (req.too_long) return error(c, 413, "body too long");
-  WebAnswer a = settings ? web_settings_body(req.body.data(), req.body.size())
-                         : web_command_body(req.body.data(), req.body.size());
+  WebAnswer a =
+      settings ? web_settings_keep_passwords(web_settings_body(req.body.data(), req.body.size()),
+                                             web_link_settings(s->link))
+               : web_command_body(req.body.data(), req.body.size());
   if (a.status != 202) return answer(c, static_cast<unsigned>(a.status), a.text);
   if (!web_link_send(s->link, a.text)) return error(c, 503, "could not send to the daemon");
   if (settings) web_link_refresh_settings(s->link, 400);
@@ -222,10 +310,9 @@ MHD_Result post(WebServer* s, MHD_Connection* c, const std::string& url, const R
 }
 
 MHD_Result get(WebServer* s, MHD_Connection* c, const std::string& url) {
-  const std::string path = url == "/" ? "/index.html" : url;
+  const std::string path = url == "/" ? "/index.html" : url == "/favicon.ico" ? "/icon.svg" : url;
   for (size_t i = 0; i < kWebAssetCount; i++) {
-    const WebAsset& a = kWebAssets[i];
-    if (path == a.path) return answer(c, 200, std::string(a.data, a.size), a.type);
+    if (path == kWebAssets[i].path) return serve_asset(c, i);
   }
   if (url.rfind("/api/", 0) != 0) return error(c, 404, "no such path");
   bool session;
@@ -240,6 +327,7 @@ MHD_Result get(WebServer* s, MHD_Connection* c, const std::string& url) {
   if (!session) return error(c, 401, "PIN needed");
   if (url == "/api/status") return answer(c, 200, web_link_status(s->link, nullptr));
   if (url == "/api/events") return events(s, c);
+  if (url == "/api/video") return video(s, c);
   if (url == "/api/vocabulary") return answer(c, 200, web_vocabulary_json());
   if (url == "/api/settings") {
     std::string report = web_link_settings(s->link);
@@ -300,6 +388,11 @@ WebServer* web_server_start(const WebServerOptions& options, WebLink* link) {
   if (inet_pton(AF_INET, options.address.c_str(), &addr.sin_addr) != 1) return nullptr;
   auto* s = new WebServer;
   s->link = link;
+  if (link->video) {
+    link->video->watchers_max = options.video_watchers;
+    link->video->suspend = video_suspend;
+    link->video->resume = video_resume;
+  }
   s->pin.pin = options.pin;
   s->daemon = MHD_start_daemon(
       MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_ALLOW_SUSPEND_RESUME |
@@ -321,6 +414,9 @@ WebServer* web_server_start(const WebServerOptions& options, WebLink* link) {
 uint16_t web_server_port(const WebServer* s) { return s->port; }
 
 void web_server_notify(WebServer* s, bool changed, bool live) {
+  // Parked video watchers look again now and then, so that one whose
+  // browser has gone is noticed even while no video comes.
+  if (s->link->video) web_video_wake_all(s->link->video, false);
   uint64_t version = 0;
   if (changed) web_link_status(s->link, &version);
   int64_t now = now_ms();
@@ -347,11 +443,12 @@ void web_server_stop(WebServer* s) {
     s->quitting = true;
   }
   web_server_notify(s, false, false);
+  if (s->link->video) web_video_wake_all(s->link->video, true);
   // Let the resumed streams end before the daemon closes their connections.
   for (int i = 0; i < 50; i++) {
     {
       std::lock_guard<std::mutex> lock(s->mu);
-      if (s->streams == 0) break;
+      if (s->streams == 0 && !(s->link->video && web_video_watching(s->link->video))) break;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }

@@ -14,6 +14,7 @@ struct WebServerOptions {
   std::string address = "0.0.0.0";  // IPv4
   uint16_t port = 8080;             // 0: any free port
   std::string pin;                  // empty: no PIN
+  unsigned video_watchers = 4;      // browsers watching the video at once
 };
 
 inline constexpr unsigned kWebConnectionsMax = 128;
@@ -21,8 +22,10 @@ inline constexpr unsigned kWebConnectionsPerIp = 32;
 inline constexpr unsigned kWebStreamsMax = 16;
 inline constexpr unsigned kWebIdleTimeoutS = 15;
 inline constexpr size_t kWebConnectionMemory = 16 * 1024;  // request line + headers + buffers
+inline constexpr size_t kWebVideoBlock = 8 * 1024;         // video bytes per write, within that
 
-// Starts serving; nullptr when the address cannot be bound.
+// Starts serving (GET /api/video too when link->video is set); nullptr when
+// the address cannot be bound.
 WebServer* web_server_start(const WebServerOptions& options, WebLink* link);
 // The port actually bound.
 uint16_t web_server_port(const WebServer* s);

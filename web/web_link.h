@@ -2,6 +2,8 @@
 // daemon's viewer port (so only the daemon's datagrams arrive), registered
 // for data only and refreshed every second, one thread that folds what
 // arrives into the snapshot, and commands sent as a viewer sends them.
+// While somebody watches the video (web_video_wanted) the registration asks
+// for the video channel too, and its datagrams go to web_video_feed.
 #pragma once
 
 #include <netinet/in.h>
@@ -14,6 +16,8 @@
 
 #include "web/web_snapshot.h"
 
+struct WebVideo;
+
 struct WebLink {
   std::mutex mu;  // guards snap, json, version
   WebSnapshot snap;
@@ -22,6 +26,8 @@ struct WebLink {
 
   int fd = -1;
   std::string health_path;  // a JSON object file, read once a second when present
+  std::string hud_name;     // the daemon's HudBlock ("/hud_mem"), read once a second; "": none
+  std::atomic<bool> dirty{false};  // the snapshot changed outside the link thread
   std::atomic<bool> stop{false};
   std::atomic<int64_t> settings_due_ms{0};  // ask for the report once this passes
   std::thread thread;
@@ -30,6 +36,7 @@ struct WebLink {
   // the camera link is up.
   void (*on_change)(void* arg, bool changed, bool live) = nullptr;
   void* on_change_arg = nullptr;
+  WebVideo* video = nullptr;  // the video pipeline, when pqw-web serves video
 };
 
 // With batches of up to 25 ms, ticks come every 150-175 ms: below the 200 ms
@@ -43,7 +50,9 @@ void web_link_start(WebLink* l);
 // web_link_send until web_link_close, so the HTTP side can stop after it.
 void web_link_stop(WebLink* l);
 void web_link_close(WebLink* l);
-// One JSON command text in a type-7B message; false when it was not sent.
+// One JSON command text in a type-7B message; false when it was not sent. An
+// exposure program sent is remembered for the snapshot (the camera does not
+// report it).
 bool web_link_send(WebLink* l, const std::string& command);
 // The snapshot JSON now, and its version.
 std::string web_link_status(WebLink* l, uint64_t* version);

@@ -38,7 +38,7 @@ bool json_text(WebSnapshot* s, const cJSON* j) {
   return true;
 }
 
-bool data_message(WebSnapshot* s, const cJSON* o) {
+bool data_message(WebSnapshot* s, const cJSON* o, int64_t now_ms) {
   if (const cJSON* j = cJSON_GetObjectItemCaseSensitive(o, "json")) return json_text(s, j);
   if (is_name(o, "beacon")) {
     s->beacon_seen = true;
@@ -50,9 +50,13 @@ bool data_message(WebSnapshot* s, const cJSON* o) {
     bool up = cJSON_IsTrue(cJSON_GetObjectItemCaseSensitive(o, "connected"));
     int link = num(o, "link");
     if (link == 0) s->link_connected = up;
-    if (link == 1) s->video_connected = up;
+    if (link == 1) {
+      s->video_seen = true;
+      s->video_connected = up;
+    }
   } else if (is_name(o, "telemetry")) {
     s->telemetry_seen = true;
+    s->camera_seen_ms = now_ms;
     s->camera_mode = num(o, "camera_mode");
     s->recording = cJSON_IsTrue(cJSON_GetObjectItemCaseSensitive(o, "recording"));
     // The telemetry record's own fields at offsets 20, 24 and 28.
@@ -61,6 +65,7 @@ bool data_message(WebSnapshot* s, const cJSON* o) {
     s->record_left = unum(o, "u32_28");
   } else if (is_name(o, "camera_state")) {
     s->state_seen = true;
+    s->camera_seen_ms = now_ms;
     s->iso_code = num(o, "b16");
     s->shutter_code = unum(o, "shutter_code");
     s->aperture_x100 = num(o, "aperture_x100");
@@ -143,10 +148,16 @@ bool web_snapshot_apply(WebSnapshot* s, const std::string& decoded, int64_t now_
     s->registered = true;
     used = true;
   } else if (cJSON_IsString(channel) && strcmp(channel->valuestring, "data") == 0) {
-    used = data_message(s, o);
+    used = data_message(s, o, now_ms);
   }
   cJSON_Delete(o);
   return used;
+}
+
+bool web_snapshot_same(WebSnapshot* before, const WebSnapshot& now) {
+  before->last_datagram_ms = now.last_datagram_ms;
+  before->camera_seen_ms = now.camera_seen_ms;
+  return *before == now;
 }
 
 bool web_snapshot_reachable(const WebSnapshot& s, int64_t now_ms) {
@@ -166,7 +177,11 @@ std::string web_snapshot_json(const WebSnapshot& s, int64_t now_ms) {
   cJSON* link = cJSON_AddObjectToObject(root, "link");
   cJSON_AddBoolToObject(link, "connected", link_up);
   cJSON_AddBoolToObject(link, "camera_data", reachable && (s.beacon_flags >> 4 & 1));
-  cJSON_AddBoolToObject(link, "video", reachable && s.video_connected);
+  // null: the daemon has not said (or is gone), so the page shows nothing.
+  if (reachable && s.video_seen)
+    cJSON_AddBoolToObject(link, "video", s.video_connected);
+  else
+    cJSON_AddNullToObject(link, "video");
   cJSON_AddStringToObject(link, "status", status_text(s, reachable));
   if (s.device_mode == 0 || s.device_mode == 1)
     cJSON_AddStringToObject(link, "device_mode", s.device_mode == 0 ? "osmo" : "inspire");
@@ -175,6 +190,13 @@ std::string web_snapshot_json(const WebSnapshot& s, int64_t now_ms) {
 
   cJSON* cam = cJSON_AddObjectToObject(root, "camera");
   cJSON_AddBoolToObject(cam, "known", link_up && s.telemetry_seen);
+  // How old the values below are: 0 while the link is up, whole seconds
+  // since the camera last reported otherwise, null when it never has.
+  if (s.camera_seen_ms < 0)
+    cJSON_AddNullToObject(cam, "age_s");
+  else
+    cJSON_AddNumberToObject(cam, "age_s",
+                            link_up ? 0 : static_cast<double>((now_ms - s.camera_seen_ms) / 1000));
   cJSON_AddBoolToObject(cam, "recording", link_up && s.recording);
   cJSON_AddStringToObject(cam, "mode", s.camera_mode == 1 ? "video" : "photo");
   cJSON_AddNumberToObject(cam, "record_seconds", s.recording ? s.record_seconds : 0);
@@ -194,11 +216,16 @@ std::string web_snapshot_json(const WebSnapshot& s, int64_t now_ms) {
     cJSON_AddNumberToObject(cam, "capture_mode", s.capture_mode);
     cJSON_AddNumberToObject(cam, "capture_submode", s.capture_submode);
   } else {
+    cJSON_AddNullToObject(cam, "capture_mode");
+    cJSON_AddNullToObject(cam, "capture_submode");
     for (const char* n : {"iso", "shutter", "aperture", "ev", "wb", "wb_kelvin"})
       cJSON_AddNullToObject(cam, n);
   }
-  // The newest file on the card is not in the viewer messages.
-  cJSON_AddNullToObject(cam, "newest_file");
+  add_text_or_null(cam, "exposure", s.exposure);
+  // false: this process may not read the daemon's block (the page hides the
+  // tile); null file: no file on the card, or none reported yet.
+  cJSON_AddBoolToObject(cam, "files_readable", s.files_readable);
+  add_text_or_null(cam, "newest_file", s.newest_file);
 
   cJSON* gimbal = cJSON_AddObjectToObject(root, "gimbal");
   cJSON_AddBoolToObject(gimbal, "known", s.gimbal_seen);
@@ -224,6 +251,12 @@ std::string web_snapshot_json(const WebSnapshot& s, int64_t now_ms) {
     cJSON_AddItemToObject(root, "health", health);
   else
     cJSON_AddNullToObject(root, "health");
+
+  cJSON* video = s.video.empty() ? nullptr : cJSON_Parse(s.video.c_str());
+  if (video)
+    cJSON_AddItemToObject(root, "video", video);
+  else
+    cJSON_AddNullToObject(root, "video");
 
   char* text = cJSON_PrintUnformatted(root);
   std::string out = text ? text : "{}";

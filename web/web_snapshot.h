@@ -27,7 +27,12 @@ struct WebSnapshot {
   int focus_assistant = 0;
 
   bool link_connected = false;
+  bool video_seen = false;  // the daemon has said whether video arrives
   bool video_connected = false;
+  // When the camera last reported (telemetry or its state): the page shows
+  // how old the values are once the link or the daemon is gone. Not part of
+  // what counts as a change (see web_snapshot_same).
+  int64_t camera_seen_ms = -1;
 
   bool telemetry_seen = false;
   int camera_mode = 0;  // 0 photo, 1 video
@@ -58,9 +63,22 @@ struct WebSnapshot {
   uint32_t settings_version = 0;  // bumps with every configuration report
   std::string settings;           // the latest report as the daemon sent it
   std::string health;             // a JSON object from the health file, or ""
+  // The exposure program last set through this console: the camera does not
+  // report it. Cleared when the daemon goes (the camera may have changed).
+  std::string exposure;
+  // The newest file on the card, from the daemon's HudBlock when this
+  // process may read it (files_readable); "" when there is none.
+  bool files_readable = false;
+  std::string newest_file;
+  std::string video;  // a JSON object: the live video's state, or ""
 
   bool operator==(const WebSnapshot&) const = default;
 };
+
+// Equal in everything the snapshot JSON shows while the link is up: *before
+// takes now's times of the last datagram and camera report, then the two are
+// compared (no copy: this runs for every batch of datagrams).
+bool web_snapshot_same(WebSnapshot* before, const WebSnapshot& now);
 
 // Is the daemon still talking at now_ms.
 bool web_snapshot_reachable(const WebSnapshot& s, int64_t now_ms);
@@ -70,7 +88,8 @@ bool web_snapshot_reachable(const WebSnapshot& s, int64_t now_ms);
 bool web_snapshot_apply(WebSnapshot* s, const std::string& decoded, int64_t now_ms);
 
 // The snapshot as one JSON line; what depends on time (is the daemon still
-// there) is judged at now_ms.
+// there, how old the camera's values are, in whole seconds) is judged at
+// now_ms.
 std::string web_snapshot_json(const WebSnapshot& s, int64_t now_ms);
 
 // Names of the camera's codes in the words of the command vocabulary: ISO

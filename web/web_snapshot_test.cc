@@ -121,6 +121,60 @@ TEST(WebSnapshot, SilenceMeansTheDaemonIsGone) {
   EXPECT_EQ(at(web_snapshot_json(s, 5000), "link.status"), "\"camera not connected\"");
 }
 
+// Values carry their age once the link or the daemon is gone; what the
+// daemon never said is null, not "no".
+TEST(WebSnapshot, ValuesCarryTheirAge) {
+  WebSnapshot s;
+  std::string j = web_snapshot_json(s, 0);
+  EXPECT_EQ(at(j, "camera.age_s"), "null");
+  EXPECT_EQ(at(j, "link.video"), "null");
+  EXPECT_EQ(at(j, "camera.iso"), "null");
+  std::vector<uint8_t> telemetry(24, 0);
+  telemetry[0] = 7;
+  web_snapshot_apply(&s, datagram({5, 0, 2, 0, 0, 0, 0}), 1000);
+  web_snapshot_apply(&s, datagram(telemetry), 1000);
+  s.exposure = "manual";
+  s.files_readable = true;
+  s.newest_file = "DJI_0042.MOV";
+  const struct {
+    int64_t now;
+    bool link_drops;
+    const char* age;
+    const char* status;
+  } kTimes[] = {
+      {1000, false, "0", "\"connected\""},
+      {3999, false, "0", "\"connected\""},
+      // The daemon is silent: its last word is 3 s old, then 6 s.
+      {4001, false, "3", "\"daemon not reachable\""},
+      {7000, false, "6", "\"daemon not reachable\""},
+  };
+  for (const auto& k : kTimes) {
+    j = web_snapshot_json(s, k.now);
+    EXPECT_EQ(at(j, "camera.age_s"), k.age) << k.now;
+    EXPECT_EQ(at(j, "link.status"), k.status) << k.now;
+    EXPECT_EQ(at(j, "link.video"), "null") << k.now;  // never said
+  }
+  // The camera link drops while the daemon talks on: the age counts from
+  // the camera's last report, not the daemon's datagrams.
+  web_snapshot_apply(&s, datagram({5, 0, 0, 0, 0, 0, 0}), 2500);
+  web_snapshot_apply(&s, datagram({5, 1, 2, 0, 0, 0, 0}), 3500);
+  j = web_snapshot_json(s, 3500);
+  EXPECT_EQ(at(j, "camera.age_s"), "2");
+  EXPECT_EQ(at(j, "camera.known"), "false");
+  EXPECT_EQ(at(j, "link.video"), "true");
+  EXPECT_EQ(at(j, "camera.exposure"), "\"manual\"");
+  EXPECT_EQ(at(j, "camera.files_readable"), "true");
+  EXPECT_EQ(at(j, "camera.newest_file"), "\"DJI_0042.MOV\"");
+  // Only the times differ: the same snapshot for the page.
+  WebSnapshot later = s;
+  later.last_datagram_ms += 50;
+  later.camera_seen_ms += 50;
+  WebSnapshot before = s;
+  EXPECT_TRUE(web_snapshot_same(&before, later));
+  later.viewers++;
+  EXPECT_FALSE(web_snapshot_same(&before, later));
+}
+
 TEST(WebSnapshot, IgnoresWhatIsNotState) {
   WebSnapshot s;
   // Replies to other commands, video, garbage: nothing changes but the time

@@ -39,7 +39,7 @@ check "Version" [ "$(field Version)" = 0.14.11 ]
 check "Architecture $arch" [ "$(field Architecture)" = "$arch" ]
 depends=$(field Depends)
 dep_names=$(tr ',' '\n' <<<"$depends" | sed -e 's/^ *//' -e 's/ .*//')
-for dep in libcjson1 libinih1 libcurl4 libgpiod2 iproute2 net-tools psmisc wireless-tools \
+for dep in libcjson1 libinih1 libcurl4 libgpiod2 libpcap0.8 iproute2 net-tools psmisc wireless-tools \
   adduser libc6 libstdc++6; do
   check "Depends lists $dep: $depends" grep -qxF "$dep" <<<"$dep_names"
 done
@@ -49,7 +49,9 @@ check "Maintainer address is no placeholder: $maint" \
   bash -c '! grep -qE "[@.](invalid|localhost)>$" <<<"$1"' _ "$maint"
 
 dpkg-deb -c "$deb" | awk '{print $6 ($7 == "->" ? " -> " $8 : "")}' >"$tmp/contents"
-for path in ./usr/bin/pelquarinthos-wired ./lib/systemd/system/pelquarinthos-wired.service \
+for path in ./usr/bin/pelquarinthos-wired ./usr/bin/pqw-decode \
+  ./usr/share/man/man1/pqw-decode.1.gz ./usr/share/doc/pelquarinthos-wired/diagnostics.md \
+  ./lib/systemd/system/pelquarinthos-wired.service \
   ./var/lib/pelquarinthos-wired/scripts/hdmi-change.sh \
   ./var/lib/pelquarinthos-wired/scripts/hdmi-mode.sh \
   ./var/lib/pelquarinthos-wired/scripts/boot-config.sh \
@@ -60,6 +62,9 @@ for path in ./usr/bin/pelquarinthos-wired ./lib/systemd/system/pelquarinthos-wir
   ./usr/share/man/man8/pelquarinthos-wired.8.gz ./etc/default/pelquarinthos-wired; do
   check "package holds $path" grep -qxF "$path" "$tmp/contents"
 done
+check "package holds the Wireshark dissector where Debian's Wireshark looks" \
+  grep -qE '^\./usr/lib/[a-z0-9_]+-linux-gnu[a-z]*/wireshark/plugins/pqw_camera_link\.lua$' \
+  "$tmp/contents"
 check "package holds nothing under /boot" bash -c "! grep -q '^\./boot' '$tmp/contents'"
 
 # The settings file is not a conffile (a package upgrade never touches it);

@@ -8,7 +8,7 @@ set -euo pipefail
 cache=${1:-${XDG_CACHE_HOME:-$HOME/.cache}/pqw-nspawn}
 # Everything the package needs at run time, so that installing it needs no
 # network; systemd-sysv gives /sbin/init for booting.
-packages="systemd systemd-sysv dbus libcjson1 libinih1 libcurl4 libgpiod2 libsystemd0 iproute2 psmisc net-tools wireless-tools"
+packages="systemd systemd-sysv dbus libcjson1 libinih1 libcurl4 libgpiod2 libpcap0.8 libsystemd0 iproute2 psmisc net-tools wireless-tools"
 recipe="bookworm minbase; $packages"
 base=$cache/bookworm-base
 stamp=$base/.pqw-recipe

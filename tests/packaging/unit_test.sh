@@ -26,6 +26,9 @@ check "stderr to the journal" key "StandardError=journal"
 check "sim unit runs --sim" grep -qxF "ExecStart=/usr/bin/pelquarinthos-wired --sim" "$sim"
 check "sim unit runs unprivileged" grep -qxF "DynamicUser=yes" "$sim"
 
+check "web unit may read the HudBlock" grep -qxF "SupplementaryGroups=pelquarinthos" \
+  "$build/packaging/pelquarinthos-wired-web.service"
+
 # -- systemd-analyze verify, with the programs pointed at ones that exist here.
 if command -v systemd-analyze >/dev/null; then
   daemon=$build/bin/pelquarinthos-wired
