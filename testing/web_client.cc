@@ -107,8 +107,11 @@ HttpReply web_http(uint16_t port, const std::string& method, const std::string& 
   HttpReply r;
   int fd = connect_local(port, from);
   if (fd < 0) return r;
-  std::string req = method + " " + path + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +
-                    "\r\nConnection: close\r\n" + extra_headers;
+  // extra_headers may name a Host of their own.
+  bool own_host = extra_headers.rfind("Host:", 0) == 0;
+  std::string req = method + " " + path + " HTTP/1.1\r\n" +
+                    (own_host ? "" : "Host: 127.0.0.1:" + std::to_string(port) + "\r\n") +
+                    "Connection: close\r\n" + extra_headers;
   if (method == "POST" && extra_headers.find("Content-Type") == std::string::npos)
     req += "Content-Type: application/json\r\n";
   if (method == "POST") req += "Content-Length: " + std::to_string(body.size()) + "\r\n";
@@ -127,10 +130,10 @@ HttpReply web_http(uint16_t port, const std::string& method, const std::string& 
   return r;
 }
 
-int web_idle_connection(uint16_t port) { return connect_local(port); }
+int web_idle_connection(uint16_t port, const char* from) { return connect_local(port, from); }
 
-bool web_events_open(WebEvents* ev, uint16_t port) {
-  ev->fd = connect_local(port);
+bool web_events_open(WebEvents* ev, uint16_t port, const char* from) {
+  ev->fd = connect_local(port, from);
   ev->buf.clear();
   // HTTP/1.0: the stream comes without chunk framing.
   return ev->fd >= 0 && send_all(ev->fd, "GET /api/events HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n");
@@ -149,6 +152,15 @@ bool web_events_next(WebEvents* ev, std::string* json, int timeout_ms) {
     int64_t left = end - e2e_now_ms();
     if (left <= 0 || !read_some(ev->fd, &ev->buf, static_cast<int>(left))) return false;
   }
+}
+
+int web_events_status(WebEvents* ev, int timeout_ms) {
+  int64_t end = e2e_now_ms() + timeout_ms;
+  while (ev->buf.find("\r\n") == std::string::npos) {
+    int64_t left = end - e2e_now_ms();
+    if (left <= 0 || !read_some(ev->fd, &ev->buf, static_cast<int>(left))) return 0;
+  }
+  return ev->buf.rfind("HTTP/1.", 0) == 0 ? atoi(ev->buf.c_str() + 9) : 0;
 }
 
 void web_events_close(WebEvents* ev) {

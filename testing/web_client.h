@@ -31,20 +31,24 @@ struct HttpReply {
   std::string body;
 };
 // One request on its own connection. A JSON body goes with
-// "Content-Type: application/json"; extra_headers are whole lines ending in CRLF.
+// "Content-Type: application/json"; extra_headers are whole lines ending in CRLF
+// (a first line "Host: ..." replaces the default Host 127.0.0.1:PORT).
 // from: the local source address (another 127.x.y.z is another client).
 HttpReply web_http(uint16_t port, const std::string& method, const std::string& path,
                    const std::string& body = "", const std::string& extra_headers = "",
                    const char* from = nullptr);
 // An open connection that sends nothing; -1 when refused at once.
-int web_idle_connection(uint16_t port);
+int web_idle_connection(uint16_t port, const char* from = nullptr);
 
 // GET /api/events, read one "data:" line at a time.
 struct WebEvents {
   int fd = -1;
   std::string buf;
 };
-bool web_events_open(WebEvents* ev, uint16_t port);
+bool web_events_open(WebEvents* ev, uint16_t port, const char* from = nullptr);
+// The HTTP status line's code of an opened stream (0 on close or time-out);
+// what follows stays for web_events_next.
+int web_events_status(WebEvents* ev, int timeout_ms);
 // The next event's JSON within timeout_ms; false on time-out or close.
 bool web_events_next(WebEvents* ev, std::string* json, int timeout_ms);
 void web_events_close(WebEvents* ev);

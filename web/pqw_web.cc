@@ -14,6 +14,7 @@
 #include "core/config_record.h"
 #include "core/shm_names.h"
 #include "core/version.h"
+#include "web/web_api.h"
 #include "web/web_http.h"
 #include "web/web_link.h"
 #include "web/web_video.h"
@@ -21,11 +22,14 @@
 namespace {
 
 const char kUsage[] =
-    "usage: pqw-web [--listen ADDR:PORT] [--daemon HOST:PORT] [--pin PIN] [--health FILE]\n"
-    "               [--shm-prefix P] [--video-watchers N]\n"
+    "usage: pqw-web [--listen ADDR:PORT] [--daemon HOST:PORT] [--pin PIN] [--allow-host NAME]...\n"
+    "               [--health FILE] [--shm-prefix P] [--video-watchers N]\n"
     "  --listen ADDR:PORT  where to serve the page (default 0.0.0.0:8080; port 0: any free)\n"
     "  --daemon HOST:PORT  the daemon's viewer port (default 127.0.0.1:4242)\n"
-    "  --pin PIN           ask for this PIN once per browser (default: $PQW_WEB_PIN, else none)\n"
+    "  --pin PIN           ask for this PIN once per browser (default: $PQW_WEB_PIN, else none);\n"
+    "                      at least 6 characters\n"
+    "  --allow-host NAME   also answer requests for this host name (repeatable); addresses,\n"
+    "                      localhost and this machine's names (and NAME.local) always work\n"
     "  --health FILE       the daemon's health counters, shown when the file exists\n"
     "                      (default /run/pelquarinthos-wired/stats.json)\n"
     "  --shm-prefix P      the daemon's --shm-prefix: the newest file on the card comes\n"
@@ -72,6 +76,7 @@ int main(int argc, char** argv) {
   static const option kLong[] = {{"listen", required_argument, nullptr, 'l'},
                                  {"daemon", required_argument, nullptr, 'd'},
                                  {"pin", required_argument, nullptr, 'p'},
+                                 {"allow-host", required_argument, nullptr, 'A'},
                                  {"health", required_argument, nullptr, 'H'},
                                  {"shm-prefix", required_argument, nullptr, 's'},
                                  {"video-watchers", required_argument, nullptr, 'w'},
@@ -99,6 +104,9 @@ int main(int argc, char** argv) {
       case 'H':
         health = optarg;
         break;
+      case 'A':
+        opt.allow_hosts.push_back(optarg);
+        break;
       case 's':
         config_shm_set_prefix(optarg);
         break;
@@ -125,6 +133,11 @@ int main(int argc, char** argv) {
   }
   if (optind < argc) {
     fprintf(stderr, "pqw-web: unexpected argument %s\n%s", argv[optind], kUsage);
+    return 2;
+  }
+
+  if (std::string why = web_pin_problem(opt.pin); !why.empty()) {
+    fprintf(stderr, "pqw-web: %s (--pin or PQW_WEB_PIN)\n", why.c_str());
     return 2;
   }
 

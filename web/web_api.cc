@@ -262,30 +262,73 @@ bool web_same_origin(const char* content_type, const char* origin, const char* h
   return strcmp(origin, (std::string("http://") + host).c_str()) == 0;
 }
 
-WebLogin web_pin_login(WebPinState* st, const std::string& pin, int64_t now_ms, std::string* token,
-                       int64_t* retry_ms) {
+namespace {
+
+// The address's entry. A new one takes a free slot, else the slot whose
+// wait ends first; when that wait is still running the newcomer inherits
+// it, so that many addresses taking turns cannot wash their waits out of
+// the table.
+WebPinClient* pin_client(WebPinState* st, const std::string& address, int64_t now_ms) {
+  WebPinClient* pick = nullptr;
+  for (WebPinClient& c : st->clients) {
+    if (!c.address.empty() && c.address == address) return &c;
+    bool better =
+        !pick ||
+        (!pick->address.empty() &&
+         (c.address.empty() || c.locked_until_ms < pick->locked_until_ms ||
+          (c.locked_until_ms == pick->locked_until_ms && c.last_try_ms < pick->last_try_ms)));
+    if (better) pick = &c;
+  }
+  WebPinClient out = *pick;
+  *pick = WebPinClient{};
+  pick->address = address;
+  if (!out.address.empty() && out.locked_until_ms > now_ms) {
+    pick->failures = out.failures;
+    pick->locked_until_ms = out.locked_until_ms;
+  }
+  return pick;
+}
+
+bool session_live(const WebPinSession& s, int64_t now_ms) {
+  return !s.token.empty() && now_ms - s.last_used_ms < kWebSessionIdleMs;
+}
+
+}  // namespace
+
+WebLogin web_pin_login(WebPinState* st, const std::string& address, const std::string& pin,
+                       int64_t now_ms, std::string* token, int64_t* retry_ms) {
   *retry_ms = 0;
-  if (now_ms < st->locked_until_ms) {
-    *retry_ms = st->locked_until_ms - now_ms;
+  WebPinClient* c = pin_client(st, address.empty() ? "?" : address, now_ms);
+  c->last_try_ms = now_ms;
+  if (now_ms < c->locked_until_ms) {
+    *retry_ms = c->locked_until_ms - now_ms;
     return WebLogin::wait;
   }
   if (!st->pin.empty() && !same_text(pin, st->pin)) {
-    st->failures = std::min(st->failures + 1, 16);
-    int64_t delay = std::min<int64_t>(int64_t{500} << std::min(st->failures - 1, 6), 30000);
-    st->locked_until_ms = now_ms + delay;
+    c->failures = std::min(c->failures + 1, 16);
+    int64_t delay = std::min<int64_t>(int64_t{500} << std::min(c->failures - 1, 6), 30000);
+    c->locked_until_ms = now_ms + delay;
     *retry_ms = delay;
     return WebLogin::wrong;
   }
-  st->failures = 0;
+  c->failures = 0;
   *token = new_token();
   if (token->empty()) return WebLogin::wrong;
-  st->tokens[st->next_slot] = *token;
-  st->next_slot = (st->next_slot + 1) % kWebSessions;
+  // A free or expired slot, else the least recently used session.
+  WebPinSession* slot = &st->sessions[0];
+  for (WebPinSession& s : st->sessions) {
+    if (!session_live(s, now_ms)) {
+      slot = &s;
+      break;
+    }
+    if (s.last_used_ms < slot->last_used_ms) slot = &s;
+  }
+  *slot = {*token, now_ms};
   return WebLogin::ok;
 }
 
-bool web_pin_session_ok(const WebPinState& st, const char* cookie_header) {
-  if (st.pin.empty()) return true;
+bool web_pin_session_ok(WebPinState* st, const char* cookie_header, int64_t now_ms) {
+  if (st->pin.empty()) return true;
   if (!cookie_header) return false;
   // "a=1; pqw_session=HEX; b=2"
   std::string h = cookie_header;
@@ -296,13 +339,22 @@ bool web_pin_session_ok(const WebPinState& st, const char* cookie_header) {
       size_t start = at + key.size();
       size_t end = h.find(';', start);
       std::string value = h.substr(start, end == std::string::npos ? end : end - start);
-      bool found = false;
-      for (const std::string& t : st.tokens) found |= !t.empty() && same_text(t, value);
-      if (found) return true;
+      for (WebPinSession& s : st->sessions) {
+        if (!s.token.empty() && !session_live(s, now_ms)) s = {};  // ended for good
+        if (session_live(s, now_ms) && same_text(s.token, value)) {
+          s.last_used_ms = now_ms;
+          return true;
+        }
+      }
     }
     at += key.size();
   }
   return false;
+}
+
+std::string web_pin_problem(const std::string& pin) {
+  if (pin.empty() || pin.size() >= kWebPinMin) return "";
+  return "the PIN must have at least " + std::to_string(kWebPinMin) + " characters";
 }
 
 std::string web_pin_cookie(const std::string& token) {

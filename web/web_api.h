@@ -45,24 +45,48 @@ std::string web_login_pin(const char* body, size_t length);
 bool web_same_origin(const char* content_type, const char* origin, const char* host,
                      const char* fetch_site);
 
-// PIN sessions: a few random tokens, the oldest replaced first. Wrong PINs
-// wait longer each time (doubling from 500 ms up to 30 s) before the next
-// attempt is even compared.
+// PIN sessions: a few random tokens, the least recently used replaced first;
+// a session unused for 12 hours ends. Tokens live only in this process, so
+// every restart (with the same PIN or another) ends every session.
+//
+// Wrong PINs wait longer each time (doubling from 500 ms up to 30 s) before
+// the next attempt from the same client address is even compared. The wait
+// is per address so that an attacker who keeps failing cannot keep the
+// owner, at another address, out. The table is bounded: a new address takes
+// the slot whose wait ends first, and inherits that wait while it runs (so
+// more addresses than slots, taking turns, still wait).
 inline constexpr int kWebSessions = 16;
-struct WebPinState {
-  std::string pin;  // empty: no PIN, everything open
-  std::string tokens[kWebSessions];
-  int next_slot = 0;
+inline constexpr int kWebPinClients = 64;
+inline constexpr int64_t kWebSessionIdleMs = int64_t{12} * 3600 * 1000;
+// Shorter PINs are refused at start: with a wait per address, a short PIN
+// falls to a handful of addresses guessing in turn.
+inline constexpr size_t kWebPinMin = 6;
+struct WebPinSession {
+  std::string token;  // empty: a free slot
+  int64_t last_used_ms = 0;
+};
+struct WebPinClient {
+  std::string address;  // empty: a free slot
   int failures = 0;
   int64_t locked_until_ms = 0;
+  int64_t last_try_ms = 0;
+};
+struct WebPinState {
+  std::string pin;  // empty: no PIN, everything open
+  WebPinSession sessions[kWebSessions];
+  WebPinClient clients[kWebPinClients];
 };
 enum class WebLogin { ok, wrong, wait };
-// On ok, *token gets the new session token for the cookie. On wait (and
-// wrong), *retry_ms says how long until the next attempt is compared.
-WebLogin web_pin_login(WebPinState* st, const std::string& pin, int64_t now_ms, std::string* token,
-                       int64_t* retry_ms);
-// The request's Cookie header carries a live session (or no PIN is set).
-bool web_pin_session_ok(const WebPinState& st, const char* cookie_header);
+// address: the client's address as text. On ok, *token gets the new session
+// token for the cookie. On wait (and wrong), *retry_ms says how long until
+// the next attempt from that address is compared.
+WebLogin web_pin_login(WebPinState* st, const std::string& address, const std::string& pin,
+                       int64_t now_ms, std::string* token, int64_t* retry_ms);
+// The request's Cookie header carries a live session (or no PIN is set); a
+// live session counts as used at now_ms.
+bool web_pin_session_ok(WebPinState* st, const char* cookie_header, int64_t now_ms);
+// Why a PIN cannot be used ("" when it can: empty means no PIN).
+std::string web_pin_problem(const std::string& pin);
 // The Set-Cookie value for a token.
 std::string web_pin_cookie(const std::string& token);
 inline constexpr const char* kWebCookieName = "pqw_session";

@@ -144,31 +144,51 @@ TEST(WebApi, PinSessionsAndSlowerWrongPins) {
   WebPinState st;
   std::string token;
   int64_t retry = 0;
-  EXPECT_TRUE(web_pin_session_ok(st, nullptr));  // no PIN: open
-  st.pin = "2468";
-  EXPECT_FALSE(web_pin_session_ok(st, nullptr));
+  EXPECT_TRUE(web_pin_session_ok(&st, nullptr, 0));  // no PIN: open
+  st.pin = "246810";
+  EXPECT_FALSE(web_pin_session_ok(&st, nullptr, 0));
 
-  // Each wrong PIN doubles the wait; a try inside the wait is not compared,
-  // not even the right PIN.
+  // Each wrong PIN doubles the wait of its address; a try inside the wait is
+  // not compared, not even the right PIN. Another address is not kept waiting.
+  const char* a = "192.168.4.20";
+  const char* owner = "192.168.4.21";
   const struct {
     int64_t now;
+    const char* from;
     const char* pin;
     WebLogin result;
     int64_t retry;
   } kTries[] = {
-      {0, "1111", WebLogin::wrong, 500},    {499, "2468", WebLogin::wait, 1},
-      {500, "1112", WebLogin::wrong, 1000}, {1500, "1113", WebLogin::wrong, 2000},
-      {3000, "2468", WebLogin::wait, 500},  {3500, "2468", WebLogin::ok, 0},
-      {3500, "9", WebLogin::wrong, 500},
+      {0, a, "111111", WebLogin::wrong, 500},        {499, a, "246810", WebLogin::wait, 1},
+      {499, owner, "246810", WebLogin::ok, 0},       {500, a, "111112", WebLogin::wrong, 1000},
+      {1000, owner, "222222", WebLogin::wrong, 500}, {1500, a, "111113", WebLogin::wrong, 2000},
+      {1500, owner, "246810", WebLogin::ok, 0},      {3000, a, "246810", WebLogin::wait, 500},
+      {3500, a, "246810", WebLogin::ok, 0},          {3500, a, "9", WebLogin::wrong, 500},
   };
   for (const auto& t : kTries) {
-    EXPECT_EQ(web_pin_login(&st, t.pin, t.now, &token, &retry), t.result) << t.now;
+    EXPECT_EQ(web_pin_login(&st, t.from, t.pin, t.now, &token, &retry), t.result) << t.now;
     EXPECT_EQ(retry, t.retry) << t.now;
   }
-  for (int i = 0; i < 20; i++) web_pin_login(&st, "0", 1000000 * (i + 1), &token, &retry);
+  for (int i = 0; i < 20; i++) web_pin_login(&st, a, "0", 1000000 * (i + 1), &token, &retry);
   EXPECT_EQ(retry, 30000);  // the wait stops growing
 
-  ASSERT_EQ(web_pin_login(&st, "2468", 99999999, &token, &retry), WebLogin::ok);
+  // The table of addresses is bounded: a crowd of new addresses never grows
+  // it, and taking turns does not wash the waits out: once every slot waits,
+  // a newcomer inherits the wait that ends first. When the waits are over,
+  // a newcomer is compared at once.
+  const int64_t crowd = 30000000;
+  int compared = 0;
+  for (int i = 0; i < 3 * kWebPinClients; i++)
+    compared += web_pin_login(&st, "10.0.0." + std::to_string(i), "0", crowd + i, &token, &retry) ==
+                WebLogin::wrong;
+  EXPECT_EQ(compared, kWebPinClients);
+  int slots = 0;
+  for (const WebPinClient& c : st.clients) slots += c.address.rfind("10.0.0.", 0) == 0;
+  EXPECT_EQ(slots, kWebPinClients);
+  EXPECT_EQ(web_pin_login(&st, "10.0.1.1", "0", crowd + 600, &token, &retry), WebLogin::wrong);
+
+  const int64_t t = 99999999;
+  ASSERT_EQ(web_pin_login(&st, owner, "246810", t, &token, &retry), WebLogin::ok);
   EXPECT_EQ(token.size(), 32u);
   EXPECT_EQ(web_pin_cookie(token), "pqw_session=" + token + "; Path=/; HttpOnly; SameSite=Strict");
   const struct {
@@ -180,16 +200,35 @@ TEST(WebApi, PinSessionsAndSlowerWrongPins) {
       {"pqw_session=", false},          {"", false},
   };
   for (const auto& c : kCookies)
-    EXPECT_EQ(web_pin_session_ok(st, c.cookie.c_str()), c.ok) << c.cookie;
+    EXPECT_EQ(web_pin_session_ok(&st, c.cookie.c_str(), t), c.ok) << c.cookie;
   EXPECT_EQ(web_login_pin("{\"pin\":\"12\"}", 12), "12");
   EXPECT_EQ(web_login_pin("{\"pin\":12}", 10), "");
 
-  // Old sessions give way to new ones.
-  std::string first;
-  web_pin_login(&st, "2468", 99999999, &first, &retry);
-  for (int i = 0; i < kWebSessions; i++) web_pin_login(&st, "2468", 99999999, &token, &retry);
-  EXPECT_FALSE(web_pin_session_ok(st, ("pqw_session=" + first).c_str()));
-  EXPECT_TRUE(web_pin_session_ok(st, ("pqw_session=" + token).c_str()));
+  // A session lives while used; 12 hours unused end it.
+  const std::string cookie = "pqw_session=" + token;
+  const int64_t h = 3600 * 1000;
+  EXPECT_TRUE(web_pin_session_ok(&st, cookie.c_str(), t + 11 * h));
+  EXPECT_TRUE(web_pin_session_ok(&st, cookie.c_str(), t + 22 * h));
+  EXPECT_FALSE(web_pin_session_ok(&st, cookie.c_str(), t + 34 * h));
+  EXPECT_FALSE(web_pin_session_ok(&st, cookie.c_str(), t + 22 * h));  // ended for good
+
+  // The least recently used sessions give way to new ones.
+  std::string first, kept;
+  web_pin_login(&st, owner, "246810", t, &first, &retry);
+  web_pin_login(&st, owner, "246810", t, &kept, &retry);
+  for (int i = 1; i <= kWebSessions - 1; i++) {
+    web_pin_session_ok(&st, ("pqw_session=" + kept).c_str(), t + i);
+    web_pin_login(&st, owner, "246810", t + i, &token, &retry);
+  }
+  EXPECT_FALSE(web_pin_session_ok(&st, ("pqw_session=" + first).c_str(), t + 100));
+  EXPECT_TRUE(web_pin_session_ok(&st, ("pqw_session=" + kept).c_str(), t + 100));
+  EXPECT_TRUE(web_pin_session_ok(&st, ("pqw_session=" + token).c_str(), t + 100));
+
+  const struct {
+    const char* pin;
+    bool ok;
+  } kPins[] = {{"", true}, {"1", false}, {"12345", false}, {"123456", true}, {"long pass", true}};
+  for (const auto& p : kPins) EXPECT_EQ(web_pin_problem(p.pin).empty(), p.ok) << p.pin;
 }
 
 TEST(WebApi, VocabularyFromTheDispatcherTables) {

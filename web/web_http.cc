@@ -2,9 +2,13 @@
 
 #include <arpa/inet.h>
 #include <microhttpd.h>
+#include <fcntl.h>
 #include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -15,6 +19,7 @@
 
 #include "web/web_api.h"
 #include "web/web_assets.h"
+#include "web/web_guard.h"
 #include "web/web_link.h"
 #include "web/web_video.h"
 
@@ -38,6 +43,16 @@ int64_t now_ms() {
 
 struct Stream;
 
+// One accepted socket, for the request deadline: a duplicate of its
+// descriptor (ours until the connection closes, so it can never name another
+// connection's socket) and when its current request began.
+struct Conn {
+  int fd = -1;
+  int64_t start_ms = 0;
+  bool received = false;  // the current request arrived whole
+  bool cut = false;
+};
+
 struct Request {
   std::string body;
   bool too_long = false;
@@ -52,8 +67,10 @@ struct WebServer {
   uint16_t port = 0;
   std::mutex mu;  // guards everything below
   WebPinState pin;
+  std::vector<std::string> host_names;
+  std::vector<Conn*> conns;
   std::vector<Stream*> suspended;
-  unsigned streams = 0;
+  std::vector<Stream*> streams;  // oldest first
   uint64_t notified_version = 0;
   bool live = false;
   bool quitting = false;
@@ -64,7 +81,9 @@ namespace {
 struct Stream {
   WebServer* server = nullptr;
   MHD_Connection* connection = nullptr;
-  uint64_t version = UINT64_MAX;  // none sent yet
+  std::string address;
+  std::atomic<bool> ending{false};  // a newer stream from its address takes its place
+  uint64_t version = UINT64_MAX;    // none sent yet
   std::string pending;
   size_t offset = 0;
   int64_t last_sent_ms = 0;
@@ -131,10 +150,32 @@ const char* header(MHD_Connection* c, const char* name) {
   return MHD_lookup_connection_value(c, MHD_HEADER_KIND, name);
 }
 
+// The client's address as text ("" when unknown).
+std::string client_address(MHD_Connection* c) {
+  const MHD_ConnectionInfo* info = MHD_get_connection_info(c, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
+  if (!info || !info->client_addr) return "";
+  // Copied out: the library's sockaddr carries no promise of alignment.
+  sockaddr_storage a{};
+  const sockaddr* from = info->client_addr;
+  memcpy(&a, from, from->sa_family == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in));
+  char text[INET6_ADDRSTRLEN] = {};
+  if (a.ss_family == AF_INET)
+    inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(&a)->sin_addr, text, sizeof text);
+  else if (a.ss_family == AF_INET6)
+    inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6*>(&a)->sin6_addr, text, sizeof text);
+  return text;
+}
+
+bool query_flag(MHD_Connection* c, const char* name) {
+  const char* v = MHD_lookup_connection_value(c, MHD_GET_ARGUMENT_KIND, name);
+  return v && strcmp(v, "1") == 0;
+}
+
 ssize_t stream_read(void* cls, uint64_t, char* buf, size_t max) {
   auto* st = static_cast<Stream*>(cls);
   WebServer* s = st->server;
   for (;;) {
+    if (st->ending) return MHD_CONTENT_READER_END_OF_STREAM;
     if (st->offset < st->pending.size()) {
       size_t n = std::min(max, st->pending.size() - st->offset);
       memcpy(buf, st->pending.data() + st->offset, n);
@@ -184,7 +225,7 @@ void stream_free(void* cls) {
     std::lock_guard<std::mutex> lock(s->mu);
     auto& v = s->suspended;
     v.erase(std::remove(v.begin(), v.end(), st), v.end());
-    s->streams--;
+    s->streams.erase(std::remove(s->streams.begin(), s->streams.end(), st), s->streams.end());
   }
   delete st;
 }
@@ -211,13 +252,37 @@ MHD_Result events(WebServer* s, MHD_Connection* c) {
   auto* st = new Stream;
   st->server = s;
   st->connection = c;
+  st->address = client_address(c);
   {
     std::lock_guard<std::mutex> lock(s->mu);
-    if (s->streams >= kWebStreamsMax || s->quitting) {
+    // An address at its share gives up its oldest stream for the new one: a
+    // page reloaded a few times must not be refused while the streams of the
+    // closed pages wait suspended (they only notice the close when they next
+    // send), and one address can never hold more than its share.
+    std::vector<Stream*> mine;
+    unsigned ending = 0;
+    for (Stream* o : s->streams) {
+      if (o->ending) {
+        ending++;
+      } else if (o->address == st->address) {
+        mine.push_back(o);
+      }
+    }
+    bool replaces = mine.size() >= kWebStreamsPerIp;
+    if (s->quitting || (!replaces && s->streams.size() - ending >= kWebStreamsMax)) {
       delete st;
       return error(c, 503, "too many event streams");
     }
-    s->streams++;
+    if (replaces) {
+      Stream* oldest = mine.front();
+      oldest->ending = true;
+      auto& v = s->suspended;
+      if (std::find(v.begin(), v.end(), oldest) != v.end()) {
+        v.erase(std::remove(v.begin(), v.end(), oldest), v.end());
+        MHD_resume_connection(oldest->connection);
+      }
+    }
+    s->streams.push_back(st);
   }
   return endless(c, "text/event-stream", 4096, stream_read, stream_free, st);
 }
@@ -270,8 +335,9 @@ MHD_Result login(WebServer* s, MHD_Connection* c, const Request& req) {
   WebLogin result;
   {
     std::lock_guard<std::mutex> lock(s->mu);
-    result = web_pin_login(&s->pin, web_login_pin(req.body.data(), req.body.size()), now_ms(),
-                           &token, &retry);
+    result =
+        web_pin_login(&s->pin, client_address(c), web_login_pin(req.body.data(), req.body.size()),
+                      now_ms(), &token, &retry);
   }
   if (result == WebLogin::ok)
     return answer(c, 200, "{\"ok\":true}", "application/json",
@@ -292,21 +358,23 @@ MHD_Result post(WebServer* s, MHD_Connection* c, const std::string& url, const R
   bool session;
   {
     std::lock_guard<std::mutex> lock(s->mu);
-    session = web_pin_session_ok(s->pin, header(c, "Cookie"));
+    session = web_pin_session_ok(&s->pin, header(c, "Cookie"), now_ms());
   }
   if (!session) return error(c, 401, "PIN needed");
   bool settings = url == "/api/settings";
   if (!settings && url != "/api/command") return error(c, 404, "no such path");
   if (req.too_long) return error(c, 413, "body too long");
-  WebAnswer a =
-      settings ? web_settings_keep_passwords(web_settings_body(req.body.data(), req.body.size()),
-                                             web_link_settings(s->link))
-               : web_command_body(req.body.data(), req.body.size());
+  WebAnswer a = settings ? web_settings_body(req.body.data(), req.body.size())
+                         : web_command_body(req.body.data(), req.body.size());
+  // The answer shows the command as the client sent it, never the
+  // passwords kept from the report.
+  const std::string shown = a.text;
+  if (settings) a = web_settings_keep_passwords(a, web_link_settings(s->link));
   if (a.status != 202) return answer(c, static_cast<unsigned>(a.status), a.text);
   if (!web_link_send(s->link, a.text)) return error(c, 503, "could not send to the daemon");
   if (settings) web_link_refresh_settings(s->link, 400);
   // The command as sent, as a JSON value of its own.
-  return answer(c, 202, "{\"sent\":" + a.text + "}");
+  return answer(c, 202, "{\"sent\":" + shown + "}");
 }
 
 MHD_Result get(WebServer* s, MHD_Connection* c, const std::string& url) {
@@ -318,7 +386,7 @@ MHD_Result get(WebServer* s, MHD_Connection* c, const std::string& url) {
   bool session;
   {
     std::lock_guard<std::mutex> lock(s->mu);
-    session = web_pin_session_ok(s->pin, header(c, "Cookie"));
+    session = web_pin_session_ok(&s->pin, header(c, "Cookie"), now_ms());
   }
   if (url == "/api/auth")
     return answer(c, 200,
@@ -332,9 +400,45 @@ MHD_Result get(WebServer* s, MHD_Connection* c, const std::string& url) {
   if (url == "/api/settings") {
     std::string report = web_link_settings(s->link);
     if (report.empty()) return error(c, 503, "no configuration report from the daemon yet");
+    // The passwords only for a page that asks for them to edit them.
+    if (!query_flag(c, "secrets")) report = web_settings_redacted(report);
+    if (report.empty()) return error(c, 503, "the daemon's configuration report does not parse");
     return answer(c, 200, report);
   }
   return error(c, 404, "no such path");
+}
+
+Conn* conn_of(MHD_Connection* c) {
+  const MHD_ConnectionInfo* info = MHD_get_connection_info(c, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
+  return info ? static_cast<Conn*>(info->socket_context) : nullptr;
+}
+
+// The request arrived whole: its deadline no longer applies.
+void request_received(WebServer* s, MHD_Connection* c) {
+  std::lock_guard<std::mutex> lock(s->mu);
+  if (Conn* conn = conn_of(c)) conn->received = true;
+}
+
+void on_connection(void* cls, MHD_Connection* c, void** socket_context,
+                   MHD_ConnectionNotificationCode code) {
+  auto* s = static_cast<WebServer*>(cls);
+  if (code == MHD_CONNECTION_NOTIFY_STARTED) {
+    auto* conn = new Conn;
+    const MHD_ConnectionInfo* info = MHD_get_connection_info(c, MHD_CONNECTION_INFO_CONNECTION_FD);
+    if (info) conn->fd = fcntl(info->connect_fd, F_DUPFD_CLOEXEC, 0);
+    conn->start_ms = now_ms();
+    std::lock_guard<std::mutex> lock(s->mu);
+    s->conns.push_back(conn);
+    *socket_context = conn;
+    return;
+  }
+  std::lock_guard<std::mutex> lock(s->mu);
+  auto* conn = static_cast<Conn*>(*socket_context);
+  if (!conn) return;
+  s->conns.erase(std::remove(s->conns.begin(), s->conns.end(), conn), s->conns.end());
+  if (conn->fd >= 0) close(conn->fd);
+  delete conn;
+  *socket_context = nullptr;
 }
 
 MHD_Result on_request(void* cls, MHD_Connection* c, const char* url, const char* method,
@@ -345,11 +449,19 @@ MHD_Result on_request(void* cls, MHD_Connection* c, const char* url, const char*
   if (!req) {
     req = new Request;
     *con_cls = req;
+    // A page from another site whose name was pointed at this address would
+    // otherwise count as our own page.
+    if (!web_host_allowed(header(c, "Host"), s->host_names)) {
+      req->answered = true;
+      request_received(s, c);
+      return error(c, 421, "this host name is not served here (see --allow-host)");
+    }
     if (is_post) {
       // Refuse a declared oversized body before reading any of it.
       const char* length = header(c, "Content-Length");
       if (length && strtoull(length, nullptr, 10) > kWebBodyMax) {
         req->answered = true;
+        request_received(s, c);
         return error(c, 413, "body too long");
       }
       return MHD_YES;
@@ -368,15 +480,34 @@ MHD_Result on_request(void* cls, MHD_Connection* c, const char* url, const char*
     return MHD_YES;
   }
   req->answered = true;
+  request_received(s, c);
   std::string path = url ? url : "";
   if (is_post) return post(s, c, path, *req);
   if (strcmp(method, "GET") == 0) return get(s, c, path);
   return error(c, 405, "GET or POST only");
 }
 
-void on_completed(void*, MHD_Connection*, void** con_cls, MHD_RequestTerminationCode) {
+void on_completed(void* cls, MHD_Connection* c, void** con_cls, MHD_RequestTerminationCode) {
   delete static_cast<Request*>(*con_cls);
   *con_cls = nullptr;
+  // The next request on a kept-alive connection gets a deadline of its own.
+  auto* s = static_cast<WebServer*>(cls);
+  std::lock_guard<std::mutex> lock(s->mu);
+  if (Conn* conn = conn_of(c)) {
+    conn->received = false;
+    conn->start_ms = now_ms();
+  }
+}
+
+// Ends every connection whose request has not arrived whole in time. Called
+// with s->mu held; the shutdown makes the server's next read see the end.
+void cut_late_requests(WebServer* s, int64_t now) {
+  for (Conn* conn : s->conns) {
+    if (conn->received || conn->cut || conn->fd < 0) continue;
+    if (now - conn->start_ms < kWebRequestDeadlineMs) continue;
+    shutdown(conn->fd, SHUT_RDWR);
+    conn->cut = true;
+  }
 }
 
 }  // namespace
@@ -394,14 +525,20 @@ WebServer* web_server_start(const WebServerOptions& options, WebLink* link) {
     link->video->resume = video_resume;
   }
   s->pin.pin = options.pin;
+  s->host_names = web_host_names(options.allow_hosts);
+  MHD_OptionItem where[] = {{MHD_OPTION_SOCK_ADDR, 0, &addr}, {MHD_OPTION_END, 0, nullptr}};
+  if (!options.listen) where[0] = {MHD_OPTION_END, 0, nullptr};
+  // Without a listening socket (fuzzing) the library's complaints about
+  // malformed requests would only flood the output.
+  unsigned mode =
+      options.listen ? MHD_USE_EPOLL | MHD_USE_ERROR_LOG : MHD_USE_POLL | MHD_USE_NO_LISTEN_SOCKET;
   s->daemon = MHD_start_daemon(
-      MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_ALLOW_SUSPEND_RESUME |
-          MHD_USE_ERROR_LOG,
-      options.port, nullptr, nullptr, on_request, s, MHD_OPTION_SOCK_ADDR,
-      reinterpret_cast<sockaddr*>(&addr), MHD_OPTION_CONNECTION_LIMIT, kWebConnectionsMax,
-      MHD_OPTION_PER_IP_CONNECTION_LIMIT, kWebConnectionsPerIp, MHD_OPTION_CONNECTION_TIMEOUT,
-      kWebIdleTimeoutS, MHD_OPTION_CONNECTION_MEMORY_LIMIT, kWebConnectionMemory,
-      MHD_OPTION_NOTIFY_COMPLETED, on_completed, nullptr, MHD_OPTION_END);
+      MHD_USE_INTERNAL_POLLING_THREAD | MHD_ALLOW_SUSPEND_RESUME | mode, options.port, nullptr,
+      nullptr, on_request, s, MHD_OPTION_ARRAY, where, MHD_OPTION_CONNECTION_LIMIT,
+      kWebConnectionsMax, MHD_OPTION_PER_IP_CONNECTION_LIMIT, kWebConnectionsPerIp,
+      MHD_OPTION_CONNECTION_TIMEOUT, kWebIdleTimeoutS, MHD_OPTION_CONNECTION_MEMORY_LIMIT,
+      kWebConnectionMemory, MHD_OPTION_NOTIFY_COMPLETED, on_completed, s,
+      MHD_OPTION_NOTIFY_CONNECTION, on_connection, s, MHD_OPTION_END);
   if (!s->daemon) {
     delete s;
     return nullptr;
@@ -413,6 +550,10 @@ WebServer* web_server_start(const WebServerOptions& options, WebLink* link) {
 
 uint16_t web_server_port(const WebServer* s) { return s->port; }
 
+bool web_server_add_client(WebServer* s, int fd, const sockaddr* address, socklen_t length) {
+  return MHD_add_connection(s->daemon, fd, address, length) == MHD_YES;
+}
+
 void web_server_notify(WebServer* s, bool changed, bool live) {
   // Parked video watchers look again now and then, so that one whose
   // browser has gone is noticed even while no video comes.
@@ -423,6 +564,7 @@ void web_server_notify(WebServer* s, bool changed, bool live) {
   std::lock_guard<std::mutex> lock(s->mu);
   if (changed) s->notified_version = version;
   s->live = live;
+  cut_late_requests(s, now);
   auto& v = s->suspended;
   for (auto it = v.begin(); it != v.end();) {
     Stream* st = *it;
@@ -448,7 +590,7 @@ void web_server_stop(WebServer* s) {
   for (int i = 0; i < 50; i++) {
     {
       std::lock_guard<std::mutex> lock(s->mu);
-      if (s->streams == 0 && !(s->link->video && web_video_watching(s->link->video))) break;
+      if (s->streams.empty() && !(s->link->video && web_video_watching(s->link->video))) break;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
