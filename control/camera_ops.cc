@@ -17,6 +17,7 @@
 #include "core/hud_block.h"
 #include "control/camera_hud.h"
 #include "control/camera_packet.h"
+#include "control/rc_controller.h"
 #include "periph/media_listing.h"
 #include "periph/shield.h"
 #include "platform/clock.h"
@@ -121,6 +122,7 @@ void gimbal_speed(int pan, int tilt, int dutch) {
   put_i16(p.data(), 15, tilt);
   camera_send(p.data(), p.size());
   ls.last_gimbal_command_time.store(time_ms());
+  rc_controller_wake();  // the focus assistant follows 200 ms after
 }
 
 void gimbal_wanted_lock_set(uint8_t v) { link_state().wanted_orientation_lock.store(v); }
@@ -149,6 +151,7 @@ void gimbal_set_angles(int pan, int tilt, int dutch) {
   put_i16(p.data(), 15, tilt);
   camera_send(p.data(), p.size());
   ls.last_gimbal_command_time.store(time_ms());
+  rc_controller_wake();  // the focus assistant follows 200 ms after
 }
 
 void gimbal_pan_tilt_speed(int pan, int tilt) {
@@ -158,6 +161,7 @@ void gimbal_pan_tilt_speed(int pan, int tilt) {
   ls.tilt_target.store(tilt);
   if (pan != 0 || tilt != 0) {
     ls.gimbal_stopped.store(0);
+    rc_controller_wake();  // its loop repeats the speed
     return;
   }
   if (!ls.gimbal_stopped.load()) {
@@ -172,6 +176,7 @@ void gimbal_dutch_speed(int dutch) {
   ls.dutch_target.store(dutch);
   if (ls.pan_target.load() != 0 || dutch != 0 || ls.tilt_target.load() != 0) {
     ls.gimbal_stopped.store(0);
+    rc_controller_wake();
     return;
   }
   if (!ls.gimbal_stopped.load()) {
@@ -214,6 +219,7 @@ void camera_digital_zoom(int percent) {
 
 void camera_zoom_move(int speed) {
   link_state().zoom_speed.store(speed);
+  if (speed != 0) rc_controller_wake();
   CameraPacket<17> p = kZoomMove;
   if (speed > 0) {
     p[13] = 0x01;

@@ -3,6 +3,8 @@
 #include <cfloat>
 #include <climits>
 #include <cmath>
+#include <condition_variable>
+#include <mutex>
 
 #include "core/config_record.h"
 #include "core/hud_block.h"
@@ -65,6 +67,17 @@ struct RcControllerState {
 };
 
 RcControllerState g_rc;
+
+// The idle wait's wake-up; never destroyed (the loop runs until exit).
+struct RcWake {
+  std::mutex mutex;
+  std::condition_variable cv;
+  bool woken = false;
+};
+RcWake& g_wake = *new RcWake;
+
+constexpr int kBusyStepUs = 20000;
+constexpr int kIdleWaitMs = 100;
 
 // Conversions truncate toward zero; anything outside int32 (or NaN) is cut
 // to the nearest representable value so the cast is always defined.
@@ -405,14 +418,49 @@ void rc_controller_pass(uint8_t* hud) {
   g_rc.passes++;
 }
 
+bool rc_controller_has_work(const uint8_t* hud) {
+  const ConfigRecord* cfg = config_record();
+  LinkState& ls = link_state();
+  if (hud != nullptr && cfg_get(cfg->rc_input_enabled) != 0 && hud_get_i8(hud, HUD_RC_STATE) == 6)
+    return true;
+  if (ls.mode.load() == 1 && ls.cooperative.load() == 0 && attitude_from_rc.load() != 0)
+    return true;
+  bool turning =
+      ls.pan_target.load() != 0 || ls.tilt_target.load() != 0 || ls.dutch_target.load() != 0;
+  if (turning && ls.gimbal_stopped.load() == 0) return true;
+  if (g_rc.digital_zoom_speed != 0 || ls.zoom_speed.load() != 0) return true;
+  if (g_rc.focus_point_pending) return true;
+  return cfg_get(cfg->focus_assistant_enabled) != 0 && ls.last_gimbal_command_time.load() != 0;
+}
+
+void rc_controller_wake() {
+  {
+    std::lock_guard<std::mutex> lock(g_wake.mutex);
+    g_wake.woken = true;
+  }
+  g_wake.cv.notify_one();
+}
+
+void rc_controller_wait(int ms) {
+  std::unique_lock<std::mutex> lock(g_wake.mutex);
+  g_wake.cv.wait_for(lock, std::chrono::milliseconds(ms), [] { return g_wake.woken; });
+  g_wake.woken = false;
+}
+
 void* rc_controller(void*) {
   for (;;) {
     if (link_state().link_up.load() == 0) {
       sleep_us(100000);
       continue;
     }
-    rc_controller_pass(hud_block());
-    sleep_us(20000);
+    uint8_t* hud = hud_block();
+    rc_controller_pass(hud);
+    // Fifty passes a second only while they have something to repeat: at
+    // idle they were most of what this thread cost.
+    if (rc_controller_has_work(hud))
+      sleep_us(kBusyStepUs);
+    else
+      rc_controller_wait(kIdleWaitMs);
   }
   return nullptr;
 }

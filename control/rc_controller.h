@@ -54,3 +54,14 @@ void rc_controller_pass(uint8_t* hud);
 
 // Tests: back to the state at process start (counters, latches, steps).
 void rc_controller_reset();
+
+// True when the next pass may send something: the sticks are read (RC
+// input on, state 6), the gimbal or zoom is moving, a focus point or the
+// 2 s attitude is due. Otherwise the loop waits up to 100 ms instead of 20,
+// and whoever starts a movement calls rc_controller_wake.
+bool rc_controller_has_work(const uint8_t* hud);
+// Ends the RC loop's idle wait at once (a gimbal or zoom speed was set).
+void rc_controller_wake();
+// The idle wait: up to ms milliseconds, less once rc_controller_wake is
+// called (a wake that came before it ends it at once).
+void rc_controller_wait(int ms);

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <climits>
 #include <cmath>
 #include <cstring>
@@ -605,6 +606,84 @@ TEST_F(RcTest, NothingWhileTheLinkIsDown) {
   fn(RC_TILT, 0.5);
   fn(RC_EV, 0.0, 1.0);
   EXPECT_EQ(pass(), Packets{});
+}
+
+// The loop waits 100 ms instead of 20 when a pass has nothing to do; each
+// state says whether it has work, and a state without work sends nothing
+// (that is what makes the longer wait safe).
+TEST_F(RcTest, IdlePassesSendNothingAndMovementIsWork) {
+  struct Row {
+    const char* what;
+    void (*set)(ConfigRecord*, uint8_t*);
+    bool work;
+  } rows[] = {
+      {"RC input off", [](ConfigRecord* c, uint8_t*) { c->rc_input_enabled = 0; }, false},
+      {"RC not connected", [](ConfigRecord*, uint8_t* h) { hud_set_u8(h, HUD_RC_STATE, 5); },
+       false},
+      {"sticks read", [](ConfigRecord*, uint8_t*) {}, true},
+      {"periodic attitude",
+       [](ConfigRecord* c, uint8_t*) {
+         c->rc_input_enabled = 0;
+         link_state().mode.store(1);
+         attitude_from_rc.store(1);
+       },
+       true},
+      {"cooperative: no attitude",
+       [](ConfigRecord* c, uint8_t*) {
+         c->rc_input_enabled = 0;
+         link_state().mode.store(1);
+         link_state().cooperative.store(1);
+         attitude_from_rc.store(1);
+       },
+       false},
+      {"panning",
+       [](ConfigRecord* c, uint8_t*) {
+         c->rc_input_enabled = 0;
+         link_state().pan_target.store(300);
+       },
+       true},
+      {"stopped gimbal",
+       [](ConfigRecord* c, uint8_t*) {
+         c->rc_input_enabled = 0;
+         link_state().pan_target.store(300);
+         link_state().gimbal_stopped.store(1);
+       },
+       false},
+      {"zooming",
+       [](ConfigRecord* c, uint8_t*) {
+         c->rc_input_enabled = 0;
+         link_state().zoom_speed.store(-2);
+       },
+       true},
+      {"focus assistant after a move",
+       [](ConfigRecord* c, uint8_t*) {
+         c->rc_input_enabled = 0;
+         c->focus_assistant_enabled = 1;
+         link_state().last_gimbal_command_time.store(99000);
+       },
+       true},
+      {"focus assistant, no move",
+       [](ConfigRecord* c, uint8_t*) {
+         c->rc_input_enabled = 0;
+         c->focus_assistant_enabled = 1;
+       },
+       false},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.what);
+    SetUp();
+    r.set(cfg, hud);
+    EXPECT_EQ(rc_controller_has_work(hud), r.work);
+    if (!r.work) {
+      EXPECT_EQ(pass(3), Packets{});
+    }
+    TearDown();
+  }
+  // A wake before the wait ends it at once; the next wait is a full one.
+  rc_controller_wake();
+  auto start = std::chrono::steady_clock::now();
+  rc_controller_wait(60000);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include <string>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -34,6 +35,10 @@
 namespace {
 
 enum class BusKind { kCan, kUdp, kBad };
+
+// The longest the reader waits for a frame: it turns at least this often,
+// so a socket retired under it is let go and the watchdog sees it alive.
+constexpr int kReadWaitMs = 50;
 
 // How long a reopen waits for the simulated bus's port to come free.
 constexpr int kBindTries = 100;
@@ -134,8 +139,8 @@ uint32_t current_generation() {
 }
 
 // Closes an unpublished descriptor once no thread is inside it. A UDP reader
-// blocked in poll is woken by shutdown; a CAN reader's poll times out within
-// 50 ms; a writer holds it for at most one packet's frames.
+// blocked in its read is woken by shutdown; a CAN reader's read times out
+// within 50 ms; a writer holds it for at most one packet's frames.
 void retire_locked(std::unique_lock<std::mutex>& lock, int fd) {
   if (!find_pin(fd)) {
     close(fd);
@@ -217,11 +222,15 @@ bool wait_for_interface_name() {
 int open_can() {
   bool waited_out = !wait_for_interface_name();
   bool brought_up = bring_up();
-  int fd = socket(PF_CAN, SOCK_RAW | SOCK_NONBLOCK | SOCK_CLOEXEC, CAN_RAW);
+  // Blocking, with a time-out, so the reader waits in its read (one call a
+  // burst, not a poll and a read); writers never wait (MSG_DONTWAIT).
+  int fd = socket(PF_CAN, SOCK_RAW | SOCK_CLOEXEC, CAN_RAW);
   if (fd < 0) {
     open_failed("CAN socket open error", errno);
     return -1;
   }
+  timeval wait{0, kReadWaitMs * 1000};
+  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
   can_filter filter{};
   filter.can_id = kCanIdCamera;
   filter.can_mask = CAN_SFF_MASK;
@@ -257,16 +266,16 @@ int open_udp() {
     open_failed("CAN socket open error", 0);
     return -1;
   }
-  UdpOptions nonblocking;
-  nonblocking.nonblocking = true;
+  // As open_can: the reader waits in its read, writers never wait.
+  UdpOptions options;
+  options.receive_timeout_ms = kReadWaitMs;
   // The old socket of a reopen can outlive its close for a moment: a reader
   // or writer still holds it pinned, or a shell command being started holds
   // a copy between its fork and its exec (close-on-exec acts only at the
   // exec). The port is then busy only until they let go.
   int tries = kBindTries;
   int fd;
-  while ((fd = net_udp_open(g_port.udp_local, nonblocking)) == -2 && errno == EADDRINUSE &&
-         --tries > 0)
+  while ((fd = net_udp_open(g_port.udp_local, options)) == -2 && errno == EADDRINUSE && --tries > 0)
     sleep_us(kBindRetryUs);
   if (fd < 0) open_failed(fd == -1 ? "CAN socket open error" : "CAN socket bind error", 0);
   return fd < 0 ? -1 : fd;
@@ -299,22 +308,48 @@ void open_unless_replaced(uint32_t seen, bool reopen, bool pause) {
 
 // --- frames on the descriptor -----------------------------------------------
 
-// 1: a frame; 0: nothing usable (wrong size); -1: read error (errno set).
-int read_frame(int fd, CanFrame* f, ssize_t* n) {
-  if (g_port.kind == BusKind::kCan) {
-    can_frame cf{};
-    *n = read(fd, &cf, sizeof cf);
-    if (*n < 0) return -1;
-    if (*n != static_cast<ssize_t>(sizeof cf) || cf.len > 8) return 0;
-    f->can_id = cf.can_id;
-    f->len = cf.len;
-    memcpy(f->data, cf.data, 8);
-    return 1;
+// Every frame waiting on the descriptor, up to kReadBatch, in one call: at
+// idle the camera's status arrives as bursts of frames, and a poll and a
+// read for each one cost more than the frames' handling.
+constexpr unsigned kReadBatch = 32;
+
+struct FrameBatch {
+  mmsghdr msgs[kReadBatch];
+  iovec iov[kReadBatch];
+  union {
+    can_frame can[kReadBatch];
+    uint8_t wire[kReadBatch][kCanWireSize];
+  };
+};
+
+// Waits up to kReadWaitMs for the first frame, then takes what else is
+// already there. The number of messages read (each may still be unusable:
+// see batch_frame), or -1 on a read error or time-out (errno set).
+int read_frames(int fd, FrameBatch* b) {
+  bool can = g_port.kind == BusKind::kCan;
+  for (unsigned i = 0; i < kReadBatch; i++) {
+    b->iov[i].iov_base = can ? static_cast<void*>(&b->can[i]) : static_cast<void*>(b->wire[i]);
+    b->iov[i].iov_len = can ? sizeof b->can[i] : sizeof b->wire[i];
+    b->msgs[i] = mmsghdr{};
+    b->msgs[i].msg_hdr.msg_iov = &b->iov[i];
+    b->msgs[i].msg_hdr.msg_iovlen = 1;
   }
-  uint8_t wire[kCanWireSize];
-  *n = recv(fd, wire, sizeof wire, MSG_TRUNC);
-  if (*n < 0) return -1;
-  return can_frame_decode(wire, static_cast<size_t>(*n), f) ? 1 : 0;
+  // MSG_TRUNC: an overlong datagram reports its real length and is dropped
+  // whole, not read as its first 16 bytes.
+  return recvmmsg(fd, b->msgs, kReadBatch, MSG_WAITFORONE | (can ? 0 : MSG_TRUNC), nullptr);
+}
+
+// Message i of a batch as a frame; false when it is not one (wrong size,
+// data length past 8).
+bool batch_frame(const FrameBatch& b, unsigned i, CanFrame* f) {
+  size_t n = b.msgs[i].msg_len;
+  if (g_port.kind != BusKind::kCan) return can_frame_decode(b.wire[i], n, f);
+  const can_frame& cf = b.can[i];
+  if (n != sizeof cf || cf.len > 8) return false;
+  f->can_id = cf.can_id;
+  f->len = cf.len;
+  memcpy(f->data, cf.data, 8);
+  return true;
 }
 
 bool write_frame(int fd, const CanFrame& f) {
@@ -323,15 +358,15 @@ bool write_frame(int fd, const CanFrame& f) {
     cf.can_id = f.can_id;
     cf.len = f.len;
     memcpy(cf.data, f.data, f.len);
-    bool ok = write(fd, &cf, sizeof cf) == static_cast<ssize_t>(sizeof cf);
+    bool ok = send(fd, &cf, sizeof cf, MSG_DONTWAIT) == static_cast<ssize_t>(sizeof cf);
     if (ok) can_capture_frame(f.can_id, f.data, f.len);
     return ok;
   }
   uint8_t wire[kCanWireSize];
   can_frame_encode(f, wire);
-  bool ok =
-      sendto(fd, wire, sizeof wire, MSG_NOSIGNAL, reinterpret_cast<sockaddr*>(&g_port.udp_peer),
-             sizeof g_port.udp_peer) == static_cast<ssize_t>(sizeof wire);
+  bool ok = sendto(fd, wire, sizeof wire, MSG_NOSIGNAL | MSG_DONTWAIT,
+                   reinterpret_cast<sockaddr*>(&g_port.udp_peer),
+                   sizeof g_port.udp_peer) == static_cast<ssize_t>(sizeof wire);
   if (ok) can_capture_frame(f.can_id, f.data, f.len);
   return ok;
 }
@@ -350,37 +385,35 @@ void djigo_forward(const uint8_t* data, uint8_t len) {
   (void)r;
 }
 
-// One pass of the reader loop: wait for, read and handle at most one frame.
+// One pass of the reader loop: wait for the frames waiting on the bus, read
+// them at once and handle them one by one, in the order they came.
 void reader_step() {
+  static FrameBatch batch;  // the reader thread's alone
+  health_loop_turn(HEALTH_LOOP_CAN_READER);
   uint32_t generation = 0;
   int fd = pin_current(&generation);
   if (fd < 0) {
     poll(nullptr, 0, 10);  // between a close and the reopen
     return;
   }
-  pollfd p{fd, POLLIN, 0};
-  int ready = poll(&p, 1, 50);
-  CanFrame frame;
-  ssize_t n = 0;
-  int got = 0;
-  int err = 0;
-  if (ready > 0) {
-    got = read_frame(fd, &frame, &n);
-    err = errno;
-  }
+  int got = read_frames(fd, &batch);
+  int err = errno;
   unpin(fd);
-  if (ready <= 0) return;
   if (got < 0) {
-    // A descriptor retired under us reports its shutdown, not a bus fault.
+    // A descriptor retired under us reports its shutdown, not a bus fault;
+    // a quiet bus, the time-out.
     if (generation != current_generation() || err == EAGAIN || err == EWOULDBLOCK || err == EINTR)
       return;
-    log_error("CAN: read error (%d bytes)\n", static_cast<int>(n));
+    log_error("CAN: read error (%d bytes)\n", got);
     open_unless_replaced(generation, true, true);
     g_port.last_receive_time.store(0);
     return;
   }
-  if (got == 0) return;
-  can_reader_frame(frame.can_id, frame.data, frame.len);
+  for (int i = 0; i < got; i++) {
+    CanFrame frame;
+    if (batch_frame(batch, static_cast<unsigned>(i), &frame))
+      can_reader_frame(frame.can_id, frame.data, frame.len);
+  }
 }
 
 }  // namespace

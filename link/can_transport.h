@@ -17,12 +17,16 @@
 // frames are sent to HOST:PORT. No shell commands. Everything else (reader,
 // writer, filters, stall check, reopen) is the same code for both.
 //
+// Reading: the reader waits in one recvmmsg (at most 50 ms, SO_RCVTIMEO)
+// and takes every frame already waiting, up to 32, then hands them one at a
+// time, in order, to can_reader_frame. Writers send with MSG_DONTWAIT.
+//
 // Socket retirement: the socket is replaced by the reader after a read error
 // and by the watchdog's stall check. Readers and writers pin the current
-// descriptor under a mutex for the length of one poll/read or one packet's
+// descriptor under a mutex for the length of one read or one packet's
 // writes; can_close unpublishes it, wakes a blocked reader (shutdown for
-// UDP; the reader's poll wakes every 50 ms anyway), waits until no one holds
-// it and only then closes it. So no thread ever reads or writes a descriptor
+// UDP; the reader's read times out every 50 ms anyway), waits until no one
+// holds it and only then closes it. So no thread ever reads or writes a descriptor
 // that has been closed or reused, and the UDP port is free again before the
 // reopen binds it.
 #pragma once

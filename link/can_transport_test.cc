@@ -21,6 +21,7 @@
 #include "testing/link_capture.h"
 #include "tools/packet_build.h"
 #include "platform/clock.h"
+#include "platform/health.h"
 #include "platform/ports.h"
 #include "platform/thread.h"
 
@@ -146,6 +147,58 @@ TEST_F(Transport, FramesBecomePacketsAndForeignFramesAreIgnored) {
   // through; what must not happen is a second delivery.
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
   EXPECT_EQ(delivered_count(), before + 1);
+}
+
+// The reader takes whatever waits on the bus in one read (up to 32 frames):
+// held inside the handler while 51 frames pile up, it must still hand over
+// every packet once, whole and in order, across the batch boundary, with
+// the foreign and malformed frames between them dropped one by one.
+std::atomic<bool> g_hold{false};
+void held_packet(const uint8_t* p, size_t n) {
+  while (g_hold.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  on_packet(p, n);
+}
+
+TEST_F(Transport, FramesThatPileUpAreReadTogetherAndHandledInOrder) {
+  can_set_packet_handler(held_packet);
+  g_hold = true;
+  size_t before = delivered_count();
+  send_packet(make_packet(13, 0x01));  // the reader stops in its handler
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  std::vector<Bytes> expected = {make_packet(13, 0x01)};
+  uint8_t junk[8] = {0x55, 0x0E, 0x04, 0x66, 0, 0, 0, 0};
+  const size_t lengths[] = {25, 22, 19, 25, 49, 15, 25, 14};  // 2 to 7 frames each
+  for (uint8_t i = 0; i < 8; i++) {
+    Bytes p = make_packet(lengths[i], static_cast<uint8_t>(0x10 + i));
+    expected.push_back(p);
+    send_frame(0x412, junk, 8);
+    send_packet(p);
+    send_wire(junk, 8);
+  }
+  fake_clock_install(424242);
+  g_hold = false;
+  ASSERT_TRUE(wait_delivered(before + expected.size()));
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  can_set_packet_handler(on_packet);
+  {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    ASSERT_EQ(g_delivered.size(), before + expected.size());
+    for (size_t i = 0; i < expected.size(); i++) EXPECT_EQ(g_delivered[before + i], expected[i]);
+  }
+  EXPECT_EQ(can_last_receive_time(), 424242u);
+  fake_clock_remove();
+}
+
+// The service watchdog pings only while the reader turns, and it turns on
+// a quiet bus too (its read times out every 50 ms).
+TEST_F(Transport, TheReaderTurnsOnAQuietBus) {
+  uint64_t before = health_loop_turns(HEALTH_LOOP_CAN_READER);
+  bool turned = false;
+  for (int i = 0; i < 200 && !turned; i++) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    turned = health_loop_turns(HEALTH_LOOP_CAN_READER) >= before + 2;
+  }
+  EXPECT_TRUE(turned);
 }
 
 TEST_F(Transport, WritesEightByteFramesWithId412) {

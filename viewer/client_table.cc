@@ -18,6 +18,9 @@ struct ClientTable {
   // The address of each occupied slot, parsed once at registration so the
   // fan-out never parses text per datagram.
   sockaddr_in addr[kClientSlots];
+  // A new viewer waits for its one-byte reply before it reads anything else,
+  // so its slot joins the fan-out only once the reply is out.
+  bool answered[kClientSlots];
 };
 
 ClientTable g_table;
@@ -28,6 +31,7 @@ bool slot_free(const ClientEntry& e) { return e.address[0] == 0; }
 void slot_clear(int i) {
   memset(&g_table.slots[i], 0, sizeof g_table.slots[i]);
   memset(&g_table.addr[i], 0, sizeof g_table.addr[i]);
+  g_table.answered[i] = false;
 }
 
 bool slot_matches(const ClientEntry& e, const char* address, uint16_t port) {
@@ -79,9 +83,17 @@ int client_register(const char* address, uint16_t port, uint8_t data_only) {
     e.last_seen = now;
     e.data_only = data_only;
     g_table.addr[i] = addr;
+    g_table.answered[i] = false;
     return 1;
   }
   return 0;
+}
+
+void client_answered(const char* address, uint16_t port) {
+  if (!address) return;
+  std::lock_guard<std::mutex> guard(g_table.lock);
+  for (int i = 0; i < kClientSlots; i++)
+    if (slot_matches(g_table.slots[i], address, port)) g_table.answered[i] = true;
 }
 
 int client_remove(const char* address, uint16_t port) {
@@ -125,7 +137,7 @@ int client_destinations(ClientDest* out) {
   std::lock_guard<std::mutex> guard(g_table.lock);
   for (int i = 0; i < kClientSlots; i++) {
     const ClientEntry& e = g_table.slots[i];
-    if (e.port == 0) continue;
+    if (e.port == 0 || !g_table.answered[i]) continue;
     out[n].addr = g_table.addr[i];
     out[n].data_only = e.data_only;
     n++;

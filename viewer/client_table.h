@@ -43,7 +43,12 @@ struct ClientDest {
 // Marks every slot free.
 void client_table_clear();
 
-// Copies the occupied slots (port not 0) in slot order into out[kClientSlots];
+// The registration reply has gone to this viewer: from now on the fan-out
+// (client_destinations) includes it. A slot client_register took stays out
+// of it until then, so 'B' is the first datagram a new viewer hears.
+void client_answered(const char* address, uint16_t port);
+
+// Copies the answered occupied slots in slot order into out[kClientSlots];
 // returns how many.
 int client_destinations(ClientDest* out);
 

@@ -143,6 +143,13 @@ TEST_F(ClientTableTest, DestinationsInSlotOrderWithMode) {
   client_remove("127.0.0.2", 6001);
   client_register("127.0.0.4", 6003, 1);  // into slot 1
   ClientDest d[kClientSlots];
+  EXPECT_EQ(client_destinations(d), 0);  // none answered yet
+  client_answered("127.0.0.9", 6000);    // the address counts too
+  client_answered("127.0.0.3", 6003);    // and the port
+  EXPECT_EQ(client_destinations(d), 0);
+  client_answered("127.0.0.1", 6000);
+  client_answered("127.0.0.3", 6002);
+  client_answered("127.0.0.4", 6003);
   ASSERT_EQ(client_destinations(d), 3);
   EXPECT_EQ(ntohs(d[0].addr.sin_port), 6000);
   EXPECT_EQ(ntohs(d[1].addr.sin_port), 6003);

@@ -38,7 +38,8 @@ using WorkerThreadCreate = int (*)(pthread_t* thread, void* (*body)(void*), void
 void command_worker_install(const CommandHandlers& handlers, WorkerThreadCreate create);
 
 // Copies the command text (bounded by the viewer message size) and runs the
-// configuration handler and then the camera dispatcher on a new worker.
+// configuration handler and then the camera dispatcher on a worker of its
+// own: a new thread, or one that finished its command within the last second.
 void command_worker_start(const char* text, size_t length);
 // Who sent the command being handled on this thread ("viewer 10.0.0.5:4243",
 // "the HUD mailbox"), for the lines that say why the daemon ends. The
@@ -56,7 +57,7 @@ void hud_command_poll_once();
 
 // Counters for tests and diagnostics.
 struct CommandWorkerStats {
-  uint32_t started;         // workers created
+  uint32_t started;         // commands handed to a worker
   uint32_t running;         // workers not yet finished
   uint32_t dropped_busy;    // commands dropped: kCommandWorkersMax already running
   uint32_t dropped_thread;  // commands dropped: the thread could not be created

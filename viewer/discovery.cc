@@ -176,6 +176,7 @@ void viewer_handle_message(const uint8_t* msg, size_t length, const char* addres
                  data_only ? "(only data)" : " ");
         const uint8_t reply = kViewerMagic;
         viewer_send_one(&reply, 1, address, port);
+        client_answered(address, port);
       }
       break;
     }

@@ -2,12 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/ports.h"
 #include "viewer/client_table.h"
+#include "viewer/viewer_send.h"
 #include "testing/viewer_fixture.h"
 
 namespace {
@@ -76,6 +79,33 @@ TEST_F(DiscoveryTest, RegistrationRepliesOnceWithOneByte) {
   EXPECT_TRUE(viewer.quiet());
   EXPECT_EQ(client_slot(0).data_only, 1);
   EXPECT_EQ(client_count(), 1);
+}
+
+// Viewers wait for the one-byte reply before they read anything else: while
+// telemetry streams to everyone, a new viewer still hears 'B' first.
+TEST_F(DiscoveryTest, TheReplyComesBeforeAnyOtherDatagram) {
+  std::atomic<bool> stop{false};
+  std::atomic<int> sent{0};
+  std::thread telemetry([&] {
+    while (!stop.load()) {
+      viewer_send_short8(5, 1, 2, 0, 0, 0, 0);
+      sent++;
+    }
+  });
+  while (sent.load() == 0) std::this_thread::yield();
+  testing::internal::CaptureStderr();
+  int wrong_first = 0;
+  for (int i = 0; i < 1000; i++) {
+    LoopSocket fresh;
+    arrive(datagram({}), fresh.port);
+    std::vector<uint8_t> first = fresh.receive();
+    if (first != std::vector<uint8_t>{'B'}) wrong_first++;
+    arrive(datagram({1}), fresh.port);
+  }
+  stop = true;
+  telemetry.join();
+  testing::internal::GetCapturedStderr();
+  EXPECT_EQ(wrong_first, 0);
 }
 
 TEST_F(DiscoveryTest, OnlyTheValueOneMeansDataOnly) {

@@ -45,6 +45,7 @@ struct ViewerSendTest : ::testing::Test {
   }
   static void add(const LoopSocket& s, uint8_t data_only) {
     ASSERT_EQ(client_register("127.0.0.1", s.port, data_only), 1);
+    client_answered("127.0.0.1", s.port);
   }
   static Bytes header(int channel, uint32_t seq) {
     return {'B',
@@ -229,6 +230,7 @@ TEST_F(ViewerSendTest, TwentyViewersInSlotOrderAndAGoneOneDoesNotStopThem) {
   uint16_t gone_port = viewers[0]->port;
   viewers[0].reset();  // slot 0 points at a closed port
   ASSERT_EQ(client_register("127.0.0.1", gone_port, 0), 1);
+  client_answered("127.0.0.1", gone_port);
   for (int i = 1; i < kClientSlots; i++) add(*viewers[i], i % 2);
   uint32_t seq = viewer_next_sequence();
   const Bytes video = {7};

@@ -1,5 +1,10 @@
 // The smallest relay that does the video bridge's job, for comparison:
-// receive a datagram, send it to every viewer, nothing else.
+// receive a datagram, send it to every viewer behind the 12-byte viewer
+// header the daemon puts in front ('B', channel 1, two zero bytes, the
+// sequence number little-endian, four zero bytes), nothing else. So both
+// sides send the same bytes: a baseline sending the bare datagram would
+// copy 12 bytes less and stay under the kernel's linear-buffer size where
+// the daemon crosses it.
 //
 //   pqw-bench-relay-baseline sendto|sendmmsg IN_PORT VIEWER_PORT...
 //
@@ -37,7 +42,11 @@ int main(int argc, char** argv) {
   int k = argc - 3;
   static sockaddr_in to[64];
   static mmsghdr msgs[64];
-  static uint8_t buf[65536];
+  // Received behind the room for the header, sent as one piece, as the
+  // daemon does.
+  constexpr size_t kHeader = 12;
+  static uint8_t buf[kHeader + 65536] = {'B', 1};
+  uint32_t seq = 0;
   iovec iov{buf, 0};
   for (int i = 0; i < k; i++) {
     to[i] = net_loopback(static_cast<uint16_t>(atoi(argv[3 + i])));
@@ -47,9 +56,12 @@ int main(int argc, char** argv) {
     msgs[i].msg_hdr.msg_iovlen = 1;
   }
   for (;;) {
-    ssize_t n = recv(in, buf, sizeof buf, 0);
-    if (n <= 0) continue;
-    iov.iov_len = static_cast<size_t>(n);
+    ssize_t got = recv(in, buf + kHeader, sizeof buf - kHeader, 0);
+    if (got <= 0) continue;
+    for (int b = 0; b < 4; b++) buf[4 + b] = static_cast<uint8_t>(seq >> (8 * b));
+    seq++;
+    size_t n = kHeader + static_cast<size_t>(got);
+    iov.iov_len = n;
     if (use_mmsg) {
       for (int i = 0; i < k;) {
         int sent = sendmmsg(out, msgs + i, static_cast<unsigned>(k - i), 0);
@@ -57,8 +69,7 @@ int main(int argc, char** argv) {
       }
     } else {
       for (int i = 0; i < k; i++)
-        sendto(out, buf, static_cast<size_t>(n), 0, reinterpret_cast<sockaddr*>(&to[i]),
-               sizeof to[i]);
+        sendto(out, buf, n, 0, reinterpret_cast<sockaddr*>(&to[i]), sizeof to[i]);
     }
   }
 }

@@ -5,8 +5,10 @@
 // generator and K viewers) runs on another. For each datagram size and K it
 // finds the highest input rate whose median loss over three runs stays under
 // 0.1 %, measures the relay's CPU time per delivered GB at a common rate, and
-// the latency from the generator to the first viewer at a low rate. Loopback
-// only; every load loop is bounded in time.
+// the latency from the generator to the first viewer at a low rate. All
+// three send the same bytes (the viewer header, then the datagram), so the
+// comparison is like for like; the daemon is held to the best baseline's
+// rate. Loopback only; every load loop is bounded in time.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -195,7 +197,6 @@ struct Viewers {
   uint16_t daemon_port = 0;  // keep-alive target while the daemon is measured
   std::atomic<bool> running{false};
   std::atomic<uint32_t> run_id{0};
-  std::atomic<int> framed{0};  // 1: expect the daemon's 12-byte header
   std::atomic<int> payload_size{0};
   std::atomic<uint64_t> received{0};
   std::atomic<bool> sample_latency{false};
@@ -311,9 +312,11 @@ struct Viewers {
   }
 
   void count(const uint8_t* b, size_t n, uint32_t viewer, uint64_t t) {
-    size_t off = framed ? kHeader : 0;
+    // Every relay sends what the daemon sends: the 12-byte viewer header,
+    // then the datagram.
+    const size_t off = kHeader;
     if (n != size_t(payload_size) + off || n < off + 24) return;
-    if (framed && (b[0] != 'B' || b[1] != 1)) return;
+    if (b[0] != 'B' || b[1] != 1) return;
     uint32_t magic, id;
     uint64_t sent;
     memcpy(&magic, b + off, 4);
@@ -344,7 +347,6 @@ struct Relay {
   const char* name;
   pid_t pid;
   uint16_t in_port;
-  bool framed;
 };
 
 struct RunResult {
@@ -361,7 +363,6 @@ RunResult run_once(Viewers& v, const Relay& r, int size, double rate, double sec
                    bool latency) {
   static uint32_t next_id = 1;
   uint32_t id = next_id++;
-  v.framed = r.framed ? 1 : 0;
   v.payload_size = size;
   v.received = 0;
   v.latency_count = 0;
@@ -724,9 +725,9 @@ int main(int argc, char** argv) {
         a2.push_back(std::to_string(p));
       }
       Relay relays[3] = {
-          {"daemon", daemon, video_port, true},
-          {"sendto", spawn_pinned(a1, dir + "/sendto.log", g_set.realtime), p_sendto, false},
-          {"sendmmsg", spawn_pinned(a2, dir + "/sendmmsg.log", g_set.realtime), p_mmsg, false}};
+          {"daemon", daemon, video_port},
+          {"sendto", spawn_pinned(a1, dir + "/sendto.log", g_set.realtime), p_sendto},
+          {"sendmmsg", spawn_pinned(a2, dir + "/sendmmsg.log", g_set.realtime), p_mmsg}};
       usleep(200000);
       v.start();
 
@@ -771,7 +772,7 @@ int main(int argc, char** argv) {
            r.relay, r.found.rate, r.found.at.delivered, r.found.at.delivered * r.size / 1e6,
            r.cpu_per_gb, r.p50_us, r.p99_us, r.p99_all_us);
   printf(
-      "\n| size | K | rate / best baseline (>= 0.9) | CPU / best baseline (<= 1.15) | added p99 us "
+      "\n| size | K | rate / best baseline (>= 1.0) | CPU / best baseline (<= 1.15) | added p99 us "
       "(< 100) |\n");
   printf("|---:|---:|---:|---:|---:|\n");
   bool all_ok = true;
@@ -783,7 +784,8 @@ int main(int argc, char** argv) {
     double rr = best_rate > 0 ? d.found.rate / best_rate : 0;
     double cr = best_cpu > 0 ? d.cpu_per_gb / best_cpu : 0;
     double added = d.p99_us - best_p99;
-    bool ok = rr >= 0.9 && cr <= 1.15 && added < 100;
+    // A tie is a tie: 1.00 as printed (the rate search itself resolves ~3 %).
+    bool ok = rr >= 0.995 && cr <= 1.15 && added < 100;
     all_ok = all_ok && ok;
     printf("| %d | %d | %.2f | %.2f | %.1f |%s\n", d.size, d.k, rr, cr, added, ok ? "" : " miss");
   }
