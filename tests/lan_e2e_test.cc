@@ -235,10 +235,12 @@ TEST(LanE2eAlone, OneViewerCannotHoldEveryCommandWorker) {
   };
   for (int i = 0; i < 17; i++) ASSERT_TRUE(send(flood, R"({"cmd":"playback","param":"back"})"));
   ASSERT_TRUE(send(other, R"({"cmd":"iso","param":"1600"})"));
-  EXPECT_TRUE(e2e_wait_until(
-      [&] { return e2e_camsim_command(camsim, "state").find("\"iso\":7") != std::string::npos; },
-      3000))
-      << e2e_camsim_command(camsim, "state");
+  // The other host's command runs while the flood holds its share. Its
+  // packet then meets four writers on the bus; under a heavily loaded
+  // machine it can lose that race (the link tries twice, then gives up),
+  // which is not what this test is about: the worker running is.
+  EXPECT_TRUE(e2e_wait_output(g.d, "set iso 1600", 3000))
+      << e2e_camsim_command(camsim, "state") << e2e_stderr(g.d);
   EXPECT_TRUE(
       e2e_wait_output(g.d, "command from 127.0.0.1 dropped: it has 4 commands running", 1000));
   std::string err = e2e_stderr(g.d);
