@@ -8,7 +8,7 @@
 //    reader steps to its viewer message (code 7) being framed.
 // 1b. The same with --capture on: each frame also goes through the capture
 //    hook into the ring, which a pqw-capture thread empties into a file; the
-//    ratio against part 1 is the hook's cost (the feed outruns any disk, so
+//    ratio against 1. is the hook's cost (the feed outruns any disk, so
 //    most frames find the ring full and are counted as dropped instead).
 // 3. Latency over the simulated bus: the real reader thread on a UDP socket;
 //    from sending a telemetry record's last frame to its viewer message.
