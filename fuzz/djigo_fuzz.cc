@@ -89,9 +89,9 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   int probe = net_udp_open(0);
   uint16_t local = net_bound_port(probe);
   close(probe);
-  std::string spec =
+  std::string bus =
       "udp:" + std::to_string(local) + ":127.0.0.1:" + std::to_string(net_bound_port(g_bus));
-  can_set_spec(spec.c_str());
+  can_set_spec(bus.c_str());
   can_open();
   if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_app) != 0) abort();
   fcntl(g_app[1], F_SETFL, O_NONBLOCK);

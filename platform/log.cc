@@ -70,16 +70,16 @@ void escape_append(std::string* out, const char* text, size_t limit) {
 }
 
 template <typename T>
-void append_formatted(std::string* out, const std::string& spec, T value) {
+void append_formatted(std::string* out, const std::string& directive, T value) {
   char small[128];
-  int n = snprintf(small, sizeof small, spec.c_str(), value);
+  int n = snprintf(small, sizeof small, directive.c_str(), value);
   if (n < 0) return;
   if (static_cast<size_t>(n) < sizeof small) {
     out->append(small, static_cast<size_t>(n));
     return;
   }
   std::string big(static_cast<size_t>(n) + 1, '\0');
-  snprintf(big.data(), big.size(), spec.c_str(), value);
+  snprintf(big.data(), big.size(), directive.c_str(), value);
   out->append(big.data(), static_cast<size_t>(n));
 }
 
@@ -117,16 +117,16 @@ std::string log_vtext(const char* fmt, va_list ap) {
     }
     int width = 0, precision = -1;
     bool has_width = false;
-    std::string spec = "%";
-    while (*p && strchr("-+ #0'", *p)) spec.push_back(*p++);
+    std::string directive = "%";
+    while (*p && strchr("-+ #0'", *p)) directive.push_back(*p++);
     if (*p == '*') {
       width = va_arg(args, int);
       has_width = true;
       p++;
     } else {
-      while (*p >= '0' && *p <= '9') spec.push_back(*p++);
+      while (*p >= '0' && *p <= '9') directive.push_back(*p++);
     }
-    if (has_width) spec += std::to_string(width);
+    if (has_width) directive += std::to_string(width);
     if (*p == '.') {
       p++;
       precision = 0;
@@ -140,14 +140,14 @@ std::string log_vtext(const char* fmt, va_list ap) {
     std::string length;
     while (*p && strchr("hlLqjzt", *p)) length.push_back(*p++);
     char conv = *p ? *p++ : 0;
-    std::string number_spec = spec + (precision >= 0 ? "." + std::to_string(precision) : "");
+    std::string number_spec = directive + (precision >= 0 ? "." + std::to_string(precision) : "");
     switch (conv) {
       case 's': {
         const char* arg = va_arg(args, const char*);
         std::string escaped;
         escape_append(&escaped, arg ? arg : "(null)",
                       precision >= 0 ? static_cast<size_t>(precision) : SIZE_MAX);
-        append_formatted(&out, spec + "s", escaped.c_str());
+        append_formatted(&out, directive + "s", escaped.c_str());
         break;
       }
       case 'c': {
@@ -155,7 +155,7 @@ std::string log_vtext(const char* fmt, va_list ap) {
         std::string escaped;
         if (c[0] == 0) escaped = "\\x00";
         escape_append(&escaped, c, 1);
-        append_formatted(&out, spec + "s", escaped.c_str());
+        append_formatted(&out, directive + "s", escaped.c_str());
         break;
       }
       case 'd':
@@ -193,7 +193,7 @@ std::string log_vtext(const char* fmt, va_list ap) {
           append_formatted(&out, number_spec + conv, va_arg(args, double));
         break;
       case 'p':
-        append_formatted(&out, spec + "p", va_arg(args, void*));
+        append_formatted(&out, directive + "p", va_arg(args, void*));
         break;
       default:
         // Not a conversion this formatter knows (the compiler checks every
